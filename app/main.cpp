@@ -1,0 +1,45 @@
+// The status program's entry point: OrvandaleUpdateProgress <exchange directory>.
+// It prints nothing; its exit status is 1 when the command line or session.json is unusable,
+// and 0 when the update completed or the user closed the status window.
+
+#include <filesystem>
+#include <memory>
+#include <system_error>
+#include <variant>
+
+#include "app/update_progress.h"
+#include "platform/posix_platform.h"
+#include "ui/qt/qt_application.h"
+
+namespace {
+
+// The argument names a directory whatever it is; a relative one is taken from the working
+// directory at start, and an empty one is the working directory itself.
+std::filesystem::path exchangeDirectory(const char* argument) {
+  const std::filesystem::path given = *argument == '\0' ? std::filesystem::path(".") : std::filesystem::path(argument);
+  std::error_code error;
+  std::filesystem::path absolute = std::filesystem::absolute(given, error);
+  return error ? given : absolute;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using orvandale::UpdateProgress;
+  namespace ui = orvandale::ui;
+
+  orvandale::ui::qt::silenceQtMessages();
+  ui::qt::QtApplication application(argc > 0 ? argv[0] : nullptr);
+  application.setActivationPolicy(ui::ActivationPolicy::accessory);
+  if (argc != 2) return 1;
+
+  orvandale::platform::PosixPlatform platform;
+  auto created = UpdateProgress::create(application, platform, exchangeDirectory(argv[1]));
+  auto* controller = std::get_if<std::shared_ptr<UpdateProgress>>(&created);
+  if (controller == nullptr) return 1;
+
+  application.setDelegate(*controller);
+  application.run();
+  controller->reset();
+  return 0;
+}

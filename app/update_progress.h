@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "exchange/receipt.h"
+#include "exchange/session.h"
+#include "platform/platform.h"
+#include "ui/toolkit.h"
+
+namespace orvandale {
+
+/// The status program's one controller: all of its state, the application's and the status
+/// window's delegate, and the operations behind every callback. Everything runs on the main
+/// thread, one callback at a time.
+class UpdateProgress final : public ui::ApplicationDelegate,
+                             public ui::WindowDelegate,
+                             public std::enable_shared_from_this<UpdateProgress> {
+ public:
+  using Created = std::variant<std::shared_ptr<UpdateProgress>, exchange::SessionFailure>;
+
+  /// Builds the controller for the exchange directory `directory`: creates the window (not
+  /// shown) and its views, then loads session.json. Shows nothing, writes nothing, starts no
+  /// timer. Fails, with nothing left behind, when session.json cannot be loaded.
+  static Created create(ui::Application& application, platform::Platform& platform, std::filesystem::path directory);
+
+  struct Services {
+    ui::Application& application;
+    platform::Platform& platform;
+  };
+  /// Only `create` can make the token, so only `create` constructs a controller.
+  class Token {
+    friend class UpdateProgress;
+    explicit Token() = default;
+  };
+  UpdateProgress(Token, Services services, std::filesystem::path exchangeDirectory);
+  UpdateProgress(const UpdateProgress&) = delete;
+  UpdateProgress& operator=(const UpdateProgress&) = delete;
+
+  /// Writes `values` as the JSON file `name` of the exchange directory, replacing it in one
+  /// step. Never fails: a failure is dropped and the caller carries on.
+  void writeReceipt(std::string_view name, const exchange::Receipt& values);
+
+  // ui::ApplicationDelegate
+  void applicationDidFinishLaunching() override;
+
+  // ui::WindowDelegate
+  bool windowShouldClose() override;
+  void windowWillClose() override;
+
+ private:
+  void store(const exchange::Session& session);
+
+  // The toolkit and the process services, handed in rather than global so that the tests
+  // can stand in for both.
+  Services services_;
+
+  // The program's state. Only `timer`, `canClose` and `displayedPhase` change after
+  // construction; the others keep their value, or refer to the same object, until the end.
+  std::filesystem::path directory;
+  std::string version;
+  std::int32_t parentPid = 0;
+  double startedAt = 0;  // seconds since 1970-01-01 00:00:00 UTC
+  bool capture = false;
+  std::unique_ptr<ui::Window> window;
+  std::shared_ptr<ui::Label> heading;
+  std::shared_ptr<ui::Label> detail;
+  std::shared_ptr<ui::Label> elapsed;
+  std::shared_ptr<ui::Spinner> spinner;
+  std::shared_ptr<ui::Button> closeButton;
+  std::unique_ptr<ui::Timer> timer;
+  bool canClose = false;
+  std::string displayedPhase;
+};
+
+}  // namespace orvandale

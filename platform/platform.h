@@ -1,0 +1,26 @@
+#pragma once
+
+#include <cstdint>
+
+namespace orvandale::platform {
+
+/// The process services the program uses besides the window toolkit and the file system.
+class Platform {
+ public:
+  Platform() = default;
+  Platform(const Platform&) = delete;
+  Platform& operator=(const Platform&) = delete;
+  virtual ~Platform() = default;
+
+  /// The wall-clock time, in seconds since 1970-01-01 00:00:00 UTC.
+  virtual double now() = 0;
+
+  /// Whether `kill(pid, 0)` succeeds: the process exists and this one may signal it. The id is
+  /// passed unchanged, whatever its value; any failure counts as "no".
+  virtual bool processExists(std::int32_t pid) = 0;
+
+  /// This process's own id.
+  virtual std::int32_t processIdentifier() = 0;
+};
+
+}  // namespace orvandale::platform

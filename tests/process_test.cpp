@@ -1,0 +1,113 @@
+// The real executable, started as the updater starts it, on Qt's offscreen platform.
+
+#include <gtest/gtest.h>
+
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
+
+namespace orvandale {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ChildProcess;
+using testing::entryNames;
+using testing::TempDir;
+using testing::writeFile;
+
+const std::string program = ORVANDALE_PROGRAM;
+constexpr const char* validSession = R"({"version":"4.1.0","parentPid":1,"startedAt":1700000000000})";
+
+struct Outcome {
+  int status;
+  std::string out;
+  std::string err;
+};
+
+Outcome runToEnd(const std::vector<std::string>& argv, const ChildProcess::Options& options = {}) {
+  ChildProcess child(argv, options);
+  const std::optional<int> status = child.wait(20s);
+  EXPECT_TRUE(status.has_value()) << "the program did not end";
+  return {status.value_or(-1), child.standardOutput(), child.standardError()};
+}
+
+TEST(ProcessTest, AWrongCommandLineEndsWithStatusOneAndSilence) {
+  TempDir dir;
+  writeFile(dir / "session.json", validSession);
+  const std::vector<std::vector<std::string>> commandLines = {
+      {program},
+      {program, dir.path().string(), dir.path().string()},
+      {program, dir.path().string(), "-platform"},
+  };
+  for (const auto& argv : commandLines) {
+    SCOPED_TRACE(argv.size());
+    const Outcome outcome = runToEnd(argv);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(entryNames(dir.path()), std::set<std::string>{"session.json"});
+  }
+}
+
+TEST(ProcessTest, AnUnusableSessionEndsWithStatusOneAndWritesNothing) {
+  const struct {
+    const char* name;
+    const char* session;  // nullptr: no session.json
+  } cases[] = {
+      {"no session.json", nullptr},
+      {"empty", ""},
+      {"not an object", R"("text")"},
+      {"an array", "[]"},
+      {"parentPid a string", R"({"version":"1","parentPid":"1","startedAt":0})"},
+      {"no startedAt", R"({"version":"1","parentPid":1})"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    if (c.session != nullptr) writeFile(dir / "session.json", c.session);
+    const auto before = entryNames(dir.path());
+    const Outcome outcome = runToEnd({program, dir.path().string()});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out, "");
+    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(entryNames(dir.path()), before);
+  }
+}
+
+TEST(ProcessTest, AnArgumentThatIsNoDirectoryEndsWithStatusOne) {
+  TempDir dir;
+  writeFile(dir / "plain", validSession);
+  for (const std::string& argument : {(dir / "missing").string(), (dir / "plain").string(), std::string()}) {
+    SCOPED_TRACE(argument);
+    const Outcome outcome = runToEnd({program, argument}, {.workingDirectory = dir.path()});
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.out + outcome.err, "");
+  }
+  EXPECT_EQ(entryNames(dir.path()), std::set<std::string>{"plain"});
+}
+
+TEST(ProcessTest, NoDisplayToOpenEndsWithStatusOneAndSilence) {
+  TempDir dir;
+  writeFile(dir / "session.json", validSession);
+  const Outcome outcome = runToEnd({program, dir.path().string()},
+                                   {.environment = {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", std::nullopt},
+                                                    {"WAYLAND_DISPLAY", std::nullopt}}});
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(outcome.out, "");
+  EXPECT_EQ(outcome.err, "");
+  EXPECT_EQ(entryNames(dir.path()), std::set<std::string>{"session.json"});
+}
+
+TEST(ProcessTest, AValidSessionKeepsTheProgramRunningSilently) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "exchange");
+  writeFile(dir / "exchange" / "session.json", validSession);
+  // A relative argument is resolved against the working directory the program starts in.
+  ChildProcess child({program, "exchange"}, {.workingDirectory = dir.path()});
+  EXPECT_FALSE(child.wait(1500ms).has_value()) << "the program ended on a valid session";
+  child.kill();
+  EXPECT_EQ(child.standardOutput(), "");
+  EXPECT_EQ(child.standardError(), "");
+}
+
+}  // namespace
+}  // namespace orvandale

@@ -1,0 +1,281 @@
+#include "ui/qt/qt_views.h"
+
+#include <QBoxLayout>
+#include <QBuffer>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFont>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+#include <cmath>
+
+#include "ui/qt/pinned_layout.h"
+#include "ui/qt/qt_application.h"
+#include "ui/qt/spinner_widget.h"
+#include "ui/qt/text_label.h"
+
+namespace orvandale::ui::qt {
+
+namespace {
+
+QString qString(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+int pixels(double points) { return static_cast<int>(std::lround(points)); }
+
+}  // namespace
+
+QWidget* widgetOf(const View& view) { return dynamic_cast<const QtView&>(view).widget(); }
+
+void settleLayouts() { QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest); }
+
+// Labels
+
+QtLabel::QtLabel(std::string_view text, bool wrapping, QWidget* parent)
+    : label_(new TextLabel(qString(text), wrapping, parent)), text_(text) {}
+
+void QtLabel::setText(std::string_view text) {
+  if (text == text_) return;
+  text_ = text;
+  if (label_) label_->setText(qString(text));
+}
+
+std::string QtLabel::text() const { return text_; }
+
+void QtLabel::setFont(Font font) {
+  if (!label_) return;
+  QFont qfont = QGuiApplication::font();
+  qfont.setPixelSize(pixels(font.size));
+  qfont.setBold(font.weight == Font::Weight::bold);
+  label_->setFont(qfont);
+}
+
+void QtLabel::setMaximumNumberOfLines(int lines) {
+  if (label_) label_->setMaximumLines(lines);
+}
+
+void QtLabel::setTextColor(TextColor color) {
+  if (label_) label_->setSecondary(color == TextColor::secondaryLabel);
+}
+
+QWidget* QtLabel::widget() const { return label_; }
+
+// Spinner
+
+QtSpinner::QtSpinner(QWidget* parent) : spinner_(new SpinnerWidget(parent)) {}
+
+void QtSpinner::setStyle(SpinnerStyle style) {
+  if (spinner_) spinner_->setSpinning(style == SpinnerStyle::spinning);
+}
+
+void QtSpinner::setIndeterminate(bool indeterminate) {
+  if (spinner_) spinner_->setIndeterminate(indeterminate);
+}
+
+void QtSpinner::startAnimation() {
+  if (spinner_) spinner_->startAnimation();
+}
+
+void QtSpinner::stopAnimation() {
+  if (spinner_) spinner_->stopAnimation();
+}
+
+QWidget* QtSpinner::widget() const { return spinner_; }
+
+// Button
+
+QtButton::QtButton(const QtApplication& application, std::string_view title, QWidget* parent)
+    : application_(application), button_(new QPushButton(qString(title), parent)) {
+  button_->setAutoDefault(false);
+}
+
+void QtButton::setAction(std::function<void()> action) {
+  if (!button_) return;
+  QObject::disconnect(button_, &QPushButton::clicked, nullptr, nullptr);
+  QObject::connect(button_, &QPushButton::clicked, button_, [&application = application_, action = std::move(action)] {
+    if (action && !application.terminated()) action();
+  });
+}
+
+void QtButton::setHidden(bool hidden) {
+  if (button_) button_->setHidden(hidden);
+}
+
+QWidget* QtButton::widget() const { return button_; }
+
+// Stack view
+
+QtStackView::QtStackView(std::vector<std::shared_ptr<View>> views, QWidget* parent)
+    : views_(std::move(views)), stack_(new QWidget(parent)), layout_(new QBoxLayout(QBoxLayout::LeftToRight, stack_)) {
+  layout_->setContentsMargins(0, 0, 0, 0);
+  layout_->setSpacing(8);
+  for (const auto& view : views_) layout_->addWidget(widgetOf(*view));
+  alignViews();
+}
+
+void QtStackView::setOrientation(Orientation orientation) {
+  orientation_ = orientation;
+  if (layout_) layout_->setDirection(orientation == Orientation::vertical ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight);
+  alignViews();
+}
+
+void QtStackView::setAlignment(Alignment alignment) {
+  alignment_ = alignment;
+  alignViews();
+}
+
+void QtStackView::setSpacing(double spacing) {
+  if (layout_) layout_->setSpacing(pixels(spacing));
+}
+
+void QtStackView::alignViews() {
+  if (!layout_) return;
+  // Across a column, leading alignment keeps each view at its own width against the leading
+  // edge; centred views keep their own size too. Nothing is stretched to the stack's breadth.
+  const bool vertical = orientation_ == Orientation::vertical;
+  Qt::Alignment across;
+  if (alignment_ == Alignment::leading) {
+    across = vertical ? Qt::AlignLeft : Qt::AlignTop;
+  } else {
+    across = vertical ? Qt::AlignHCenter : Qt::AlignVCenter;
+  }
+  for (const auto& view : views_) layout_->setAlignment(widgetOf(*view), across);
+}
+
+QWidget* QtStackView::widget() const { return stack_; }
+
+// Content view
+
+QtContentView::QtContentView(QWidget* content) : content_(content), layout_(new PinnedLayout(content)) {}
+
+void QtContentView::addSubview(std::shared_ptr<View> view) {
+  QWidget* child = widgetOf(*view);
+  child->setParent(content_);
+  if (content_->isVisible()) child->show();
+  subviews_.push_back(std::move(view));
+}
+
+void QtContentView::activateConstraints(std::span<const EdgeConstraint> constraints) {
+  for (const EdgeConstraint& constraint : constraints) {
+    const PinnedLayout::Edge edge = constraint.edge == Edge::leading    ? PinnedLayout::Edge::leading
+                                    : constraint.edge == Edge::trailing ? PinnedLayout::Edge::trailing
+                                                                        : PinnedLayout::Edge::top;
+    layout_->pin(widgetOf(*constraint.view), edge, pixels(constraint.constant));
+  }
+  layout_->activate();
+}
+
+std::optional<std::string> QtContentView::drawPng() {
+  if (!content_) return std::nullopt;
+  settleLayouts();
+  const QPixmap pixmap = content_->grab();
+  if (pixmap.isNull()) return std::nullopt;
+  QByteArray png;
+  QBuffer buffer(&png);
+  if (!buffer.open(QIODevice::WriteOnly) || !pixmap.save(&buffer, "PNG") || png.isEmpty()) return std::nullopt;
+  return std::string(png.constData(), static_cast<std::size_t>(png.size()));
+}
+
+// Window
+
+WindowWidget::WindowWidget(std::function<bool()> shouldClose, std::function<void()> willClose)
+    : QWidget(nullptr, Qt::Window), shouldClose_(std::move(shouldClose)), willClose_(std::move(willClose)) {}
+
+void WindowWidget::closeEvent(QCloseEvent* event) {
+  if (!shouldClose_()) {
+    event->ignore();
+    return;
+  }
+  event->accept();
+  willClose_();
+}
+
+QtWindow::QtWindow(const QtApplication& application, int width, int height, WindowStyle style)
+    : application_(application),
+      widget_(std::make_unique<WindowWidget>([this] { return shouldClose(); }, [this] { willClose(); })) {
+  Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint;
+  if (style.titled) flags |= Qt::WindowTitleHint;
+  if (style.closable) flags |= Qt::WindowCloseButtonHint;
+  if (style.miniaturizable) flags |= Qt::WindowMinimizeButtonHint;
+  if (style.resizable) flags |= Qt::WindowMaximizeButtonHint;
+  widget_->setWindowFlags(flags);
+  if (style.resizable) {
+    widget_->resize(width, height);
+  } else {
+    widget_->setFixedSize(width, height);
+  }
+  if (application_.activationPolicy() == ActivationPolicy::accessory) {
+    widget_->setContextMenuPolicy(Qt::NoContextMenu);
+  }
+  content_ = std::make_unique<QtContentView>(widget_.get());
+}
+
+// The content view's subviews go before the widget that holds their widgets.
+QtWindow::~QtWindow() { content_.reset(); }
+
+void QtWindow::setTitle(std::string_view title) {
+  if (widget_) widget_->setWindowTitle(qString(title));
+}
+
+void QtWindow::setDelegate(std::weak_ptr<WindowDelegate> delegate) { delegate_ = std::move(delegate); }
+
+void QtWindow::setReleasedWhenClosed(bool released) { releasedWhenClosed_ = released; }
+
+void QtWindow::center() {
+  if (!widget_) return;
+  QScreen* screen = widget_->screen() != nullptr ? widget_->screen() : QGuiApplication::primaryScreen();
+  if (screen == nullptr) return;
+  const QRect area = screen->availableGeometry();
+  QRect frame = widget_->frameGeometry();
+  frame.moveCenter(area.center());
+  widget_->move(frame.topLeft());
+}
+
+ContentView* QtWindow::contentView() { return widget_ ? content_.get() : nullptr; }
+
+void QtWindow::makeKeyAndOrderFront() {
+  if (!widget_) return;
+  widget_->show();
+  widget_->raise();
+  widget_->activateWindow();
+}
+
+void QtWindow::displayIfNeeded() {
+  if (!widget_) return;
+  settleLayouts();
+  widget_->repaint();
+}
+
+std::int64_t QtWindow::windowNumber() { return widget_ ? static_cast<std::int64_t>(widget_->winId()) : 0; }
+
+bool QtWindow::shouldClose() {
+  if (application_.terminated()) return false;
+  auto delegate = delegate_.lock();
+  return !delegate || delegate->windowShouldClose();
+}
+
+void QtWindow::willClose() {
+  if (auto delegate = delegate_.lock()) delegate->windowWillClose();
+  if (releasedWhenClosed_ && widget_) {
+    content_.reset();
+    widget_.release()->deleteLater();
+  }
+}
+
+// Timer
+
+QtTimer::QtTimer(const QtApplication& application, std::chrono::milliseconds interval, std::function<void()> action)
+    : timer_(std::make_unique<QTimer>()) {
+  timer_->setInterval(interval);
+  QObject::connect(timer_.get(), &QTimer::timeout, timer_.get(), [&application, action = std::move(action)] {
+    if (!application.terminated()) action();
+  });
+  timer_->start();
+}
+
+QtTimer::~QtTimer() = default;
+
+}  // namespace orvandale::ui::qt
