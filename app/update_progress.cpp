@@ -1,5 +1,8 @@
 #include "app/update_progress.h"
 
+#include "exchange/status.h"
+#include "progress/elapsed.h"
+#include "progress/phase_rules.h"
 #include "progress/texts.h"
 
 namespace orvandale {
@@ -7,6 +10,8 @@ namespace orvandale {
 namespace {
 
 constexpr const char* closeButtonTitle = "Close status";
+constexpr const char* windowTitlePrefix = "Updating Orvandale to ";
+constexpr auto pollInterval = std::chrono::milliseconds(500);
 
 }  // namespace
 
@@ -45,10 +50,106 @@ void UpdateProgress::writeReceipt(std::string_view name, const exchange::Receipt
   exchange::writeReceiptFile(directory, name, values);
 }
 
-void UpdateProgress::applicationDidFinishLaunching() {}
+void UpdateProgress::applicationDidFinishLaunching() {
+  ui::Application& application = services_.application;
+  const std::weak_ptr<UpdateProgress> weakSelf = weak_from_this();
+
+  window->setTitle(windowTitlePrefix + version);
+  window->setDelegate(weakSelf);
+  window->setReleasedWhenClosed(false);
+  window->center();
+
+  heading->setFont(ui::Font{ui::Font::Weight::bold, 20});
+  detail->setFont(ui::Font{ui::Font::Weight::regular, 14});
+  detail->setMaximumNumberOfLines(3);
+  elapsed->setTextColor(ui::TextColor::secondaryLabel);
+  spinner->setStyle(ui::SpinnerStyle::spinning);
+  spinner->setIndeterminate(true);
+  spinner->startAnimation();
+  closeButton->setAction([weakSelf] {
+    if (auto self = weakSelf.lock()) self->closeStatus();
+  });
+  closeButton->setHidden(true);
+
+  auto headingRow = application.makeStackView({spinner, heading});
+  headingRow->setOrientation(ui::Orientation::horizontal);
+  headingRow->setSpacing(14);
+  auto mainColumn = application.makeStackView({headingRow, detail, elapsed, closeButton});
+  mainColumn->setOrientation(ui::Orientation::vertical);
+  mainColumn->setAlignment(ui::Alignment::leading);
+  mainColumn->setSpacing(16);
+  if (ui::ContentView* content = window->contentView()) {
+    content->addSubview(mainColumn);
+    // Pinned at the top and the sides only: the column is as tall as its contents.
+    const ui::EdgeConstraint pins[] = {
+        {mainColumn, ui::Edge::leading, 28},
+        {mainColumn, ui::Edge::trailing, -28},
+        {mainColumn, ui::Edge::top, 26},
+    };
+    content->activateConstraints(pins);
+  }
+
+  window->makeKeyAndOrderFront();
+  application.activateIgnoringOtherApps();
+  window->displayIfNeeded();
+
+  // The window number is read only now that the window is on screen and drawn.
+  writeReceipt("ready.json", {{"pid", std::int64_t{services_.platform.processIdentifier()}},
+                              {"windowId", window->windowNumber()}});
+
+  // The timer holds the controller weakly: a firing after the controller is gone does nothing.
+  timer = application.scheduleRepeatingTimer(pollInterval, [weakSelf] {
+    if (auto self = weakSelf.lock()) self->tick();
+  });
+  tick();
+}
+
+void UpdateProgress::tick() {
+  // One clock reading serves the elapsed line and the long-wait rule alike.
+  const std::int64_t seconds = progress::elapsedWholeSeconds(services_.platform.now() - startedAt);
+  elapsed->setText(progress::elapsedText(seconds));
+
+  const exchange::StatusReport report = exchange::readStatus(directory);
+  const std::string phase = progress::phaseOf(report);
+  const bool parentAlive = !progress::needsParentCheck(phase) || services_.platform.processExists(parentPid);
+  const progress::Decision decision = progress::decide(phase, report, seconds, parentAlive);
+
+  switch (decision.rule) {
+    case progress::Decision::Rule::completion:
+      writeReceipt("finished.json", {{"phase", "complete"}});
+      // Nothing of the poll may run after the termination request.
+      services_.application.terminate();
+      return;
+    case progress::Decision::Rule::attention:
+      heading->setText(decision.heading);
+      detail->setText(decision.detail);
+      spinner->stopAnimation();
+      allowClose();
+      break;
+    case progress::Decision::Rule::progress:
+      spinner->startAnimation();
+      heading->setText(decision.heading);
+      detail->setText(decision.detail);
+      if (decision.longWait) {
+        detail->setText(progress::texts::longWaitDetail);
+        allowClose();
+      }
+      break;
+  }
+  publish(phase);
+}
+
+void UpdateProgress::allowClose() {
+  canClose = true;
+  closeButton->setHidden(false);
+}
+
+void UpdateProgress::publish(const std::string&) {}
 
 bool UpdateProgress::windowShouldClose() { return canClose; }
 
 void UpdateProgress::windowWillClose() {}
+
+void UpdateProgress::closeStatus() { services_.application.terminate(); }
 
 }  // namespace orvandale

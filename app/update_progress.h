@@ -45,15 +45,29 @@ class UpdateProgress final : public ui::ApplicationDelegate,
   /// step. Never fails: a failure is dropped and the caller carries on.
   void writeReceipt(std::string_view name, const exchange::Receipt& values);
 
+  /// One poll: the elapsed line, a fresh read of status.json, the phase rules, and then
+  /// either the completion (finished.json and termination) or the publication of what the
+  /// window shows. Never fails.
+  void tick();
+
+  /// Allows the user to close the window from now on and shows the close button.
+  void allowClose();
+
   // ui::ApplicationDelegate
+  /// Lays out and shows the window, writes ready.json, starts the poll timer and polls once.
   void applicationDidFinishLaunching() override;
 
   // ui::WindowDelegate
+  /// Whether the user may close the window now: `canClose`.
   bool windowShouldClose() override;
   void windowWillClose() override;
 
+  /// The close button's action: ends the program at once.
+  void closeStatus();
+
  private:
   void store(const exchange::Session& session);
+  void publish(const std::string& phase);
 
   // The toolkit and the process services, handed in rather than global so that the tests
   // can stand in for both.

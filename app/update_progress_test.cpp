@@ -2,60 +2,101 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/manual_platform.h"
+#include "progress/texts.h"
 #include "tests/support/temp_dir.h"
 #include "ui/memory/memory_toolkit.h"
 
 namespace orvandale {
 namespace {
 
+namespace texts = progress::texts;
 using testing::entryNames;
+using testing::readFile;
 using testing::TempDir;
 using testing::writeFile;
 using ui::memory::MemoryToolkit;
 
-constexpr const char* validSession = R"({"version":"4.1.0","parentPid":321,"startedAt":1799999940000})";
+// The update started at this wall-clock second; the manual clock stands `elapsed` after it.
+constexpr double startSeconds = 1'700'000'000.0;
+constexpr const char* defaultSession = R"({"version":"4.1.0","parentPid":321,"startedAt":1700000000000})";
 
-class UpdateProgressTest : public ::testing::Test {
- protected:
+/// A controller on the in-memory toolkit, a manual clock and parent, and a fresh exchange
+/// directory.
+class Harness {
+ public:
+  explicit Harness(const std::string& session = defaultSession, double elapsed = 65) {
+    writeFile(dir / "session.json", session);
+    at(elapsed);
+  }
+
   UpdateProgress::Created create() { return UpdateProgress::create(toolkit, platform, dir.path()); }
 
-  std::shared_ptr<UpdateProgress> createValid(const char* session = validSession) {
-    writeFile(dir / "session.json", session);
+  /// Constructs the controller; fails the test if that fails.
+  UpdateProgress& construct() {
     auto created = create();
-    auto* controller = std::get_if<std::shared_ptr<UpdateProgress>>(&created);
-    if (controller == nullptr) {
-      ADD_FAILURE() << "construction failed";
-      return nullptr;
-    }
+    if (auto* made = std::get_if<std::shared_ptr<UpdateProgress>>(&created)) controller = *made;
+    EXPECT_NE(controller, nullptr) << "construction failed";
     return *controller;
   }
+
+  /// Constructs the controller and runs the launch handler, as main and the event loop do.
+  UpdateProgress& launch() {
+    construct();
+    toolkit.setDelegate(controller);
+    toolkit.run();
+    return *controller;
+  }
+
+  void status(const char* content) {
+    if (content == nullptr) {
+      std::filesystem::remove(dir / "status.json");
+    } else {
+      writeFile(dir / "status.json", content);
+    }
+  }
+  void at(double elapsed) { platform.clock = startSeconds + elapsed; }
+  void poll(const char* content) {
+    status(content);
+    toolkit.fireTimers();
+  }
+
+  ui::memory::MemoryLabel& heading() { return *toolkit.labels.at(0); }
+  ui::memory::MemoryLabel& detail() { return *toolkit.labels.at(1); }
+  ui::memory::MemoryLabel& elapsed() { return *toolkit.labels.at(2); }
+  ui::memory::MemorySpinner& spinner() { return *toolkit.spinners.at(0); }
+  ui::memory::MemoryButton& closeButton() { return *toolkit.buttons.at(0); }
+  ui::memory::MemoryWindow& window() { return *toolkit.windows.at(0); }
+  bool canClose() { return controller->windowShouldClose(); }
 
   TempDir dir;
   MemoryToolkit toolkit;
   platform::ManualPlatform platform;
+  std::shared_ptr<UpdateProgress> controller;
 };
 
-TEST_F(UpdateProgressTest, ConstructionMakesTheViewsInOrderAndNothingElse) {
-  auto controller = createValid();
-  ASSERT_NE(controller, nullptr);
-  EXPECT_EQ(toolkit.calls, (std::vector<std::string>{
-                               "application.makeWindow(500x230, titled closable miniaturizable) -> window#1",
-                               "application.makeLabel(Preparing update…) -> label#1",
-                               "application.makeWrappingLabel(Closing Orvandale safely. Your shows and settings "
-                               "will be kept.) -> label#2",
-                               "application.makeLabel() -> label#3",
-                               "application.makeSpinner() -> spinner#1",
-                               "application.makeButton(Close status) -> button#1",
-                           }));
-  EXPECT_FALSE(toolkit.windows.at(0)->visible);
-  EXPECT_TRUE(toolkit.timers.empty());
-  EXPECT_FALSE(toolkit.spinners.at(0)->animating);
-  EXPECT_FALSE(controller->windowShouldClose());
-  EXPECT_EQ(entryNames(dir.path()), std::set<std::string>{"session.json"});
+TEST(ConstructionTest, MakesTheViewsInOrderAndNothingElse) {
+  Harness h;
+  h.construct();
+  EXPECT_EQ(h.toolkit.calls, (std::vector<std::string>{
+                                 "application.makeWindow(500x230, titled closable miniaturizable) -> window#1",
+                                 "application.makeLabel(Preparing update…) -> label#1",
+                                 "application.makeWrappingLabel(Closing Orvandale safely. Your shows and settings "
+                                 "will be kept.) -> label#2",
+                                 "application.makeLabel() -> label#3",
+                                 "application.makeSpinner() -> spinner#1",
+                                 "application.makeButton(Close status) -> button#1",
+                             }));
+  EXPECT_FALSE(h.window().visible);
+  EXPECT_TRUE(h.toolkit.timers.empty());
+  EXPECT_FALSE(h.spinner().animating);
+  EXPECT_FALSE(h.canClose());
+  EXPECT_EQ(entryNames(h.dir.path()), std::set<std::string>{"session.json"});
 }
 
-TEST_F(UpdateProgressTest, FailedConstructionLeavesNothingBehind) {
+TEST(ConstructionTest, AFailureLeavesNothingBehind) {
   const struct {
     const char* name;
     const char* session;  // nullptr: no session.json at all
@@ -68,26 +109,268 @@ TEST_F(UpdateProgressTest, FailedConstructionLeavesNothingBehind) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    std::filesystem::remove(dir / "session.json");
-    if (c.session != nullptr) writeFile(dir / "session.json", c.session);
-    auto created = create();
+    Harness h(c.session != nullptr ? c.session : "");
+    if (c.session == nullptr) std::filesystem::remove(h.dir / "session.json");
+    auto created = h.create();
     ASSERT_TRUE(std::holds_alternative<exchange::SessionFailure>(created));
     EXPECT_EQ(std::get<exchange::SessionFailure>(created).kind, c.kind);
-    EXPECT_TRUE(toolkit.windows.empty()) << "the window outlived the failed construction";
-    for (const auto& label : toolkit.labels) EXPECT_EQ(label.use_count(), 1) << label->name;
-    EXPECT_TRUE(toolkit.timers.empty());
-    EXPECT_LE(entryNames(dir.path()).size(), 1u);
+    EXPECT_TRUE(h.toolkit.windows.empty()) << "the window outlived the failed construction";
+    for (const auto& label : h.toolkit.labels) EXPECT_EQ(label.use_count(), 1) << label->name;
+    EXPECT_TRUE(h.toolkit.timers.empty());
+    EXPECT_LE(entryNames(h.dir.path()).size(), 1u);
   }
 }
 
-TEST_F(UpdateProgressTest, WriteReceiptWritesIntoTheExchangeDirectory) {
-  auto controller = createValid();
-  ASSERT_NE(controller, nullptr);
-  controller->writeReceipt("finished.json", {{"phase", "complete"}});
-  EXPECT_EQ(testing::readFile(dir / "finished.json"), R"({"phase":"complete"})");
-  std::filesystem::remove_all(dir.path());
-  controller->writeReceipt("finished.json", {{"phase", "complete"}});  // dropped, no crash
-  EXPECT_FALSE(std::filesystem::exists(dir.path()));
+TEST(ConstructionTest, WriteReceiptWritesIntoTheExchangeDirectoryOrDropsTheFailure) {
+  Harness h;
+  UpdateProgress& controller = h.construct();
+  controller.writeReceipt("finished.json", {{"phase", "complete"}});
+  EXPECT_EQ(readFile(h.dir / "finished.json"), R"({"phase":"complete"})");
+  std::filesystem::remove_all(h.dir.path());
+  controller.writeReceipt("finished.json", {{"phase", "complete"}});
+  EXPECT_FALSE(std::filesystem::exists(h.dir.path()));
+}
+
+TEST(LaunchTest, RunsTheLaunchSequenceInOrderThenPollsOnce) {
+  Harness h;
+  h.construct();
+  h.toolkit.setDelegate(h.controller);
+  const std::size_t mark = h.toolkit.calls.size();
+  std::map<std::string, std::set<std::string>> filesAt;
+  h.toolkit.observer = [&h, &filesAt](const std::string& call) { filesAt[call] = entryNames(h.dir.path()); };
+  h.toolkit.run();
+
+  EXPECT_EQ(h.toolkit.callsSince(mark),
+            (std::vector<std::string>{
+                "application.run()",
+                "window#1.setTitle(Updating Orvandale to 4.1.0)",
+                "window#1.setDelegate()",
+                "window#1.setReleasedWhenClosed(false)",
+                "window#1.center()",
+                "label#1.setFont(bold 20)",
+                "label#2.setFont(regular 14)",
+                "label#2.setMaximumNumberOfLines(3)",
+                "label#3.setTextColor(secondaryLabel)",
+                "spinner#1.setStyle(spinning)",
+                "spinner#1.setIndeterminate(true)",
+                "spinner#1.startAnimation()",
+                "button#1.setAction()",
+                "button#1.setHidden(true)",
+                "application.makeStackView(spinner#1, label#1) -> stack#1",
+                "stack#1.setOrientation(horizontal)",
+                "stack#1.setSpacing(14)",
+                "application.makeStackView(stack#1, label#2, label#3, button#1) -> stack#2",
+                "stack#2.setOrientation(vertical)",
+                "stack#2.setAlignment(leading)",
+                "stack#2.setSpacing(16)",
+                "window#1.content.addSubview(stack#2)",
+                "window#1.content.activateConstraints(stack#2.leading = 28, stack#2.trailing = -28, stack#2.top = 26)",
+                "window#1.makeKeyAndOrderFront()",
+                "application.activateIgnoringOtherApps()",
+                "window#1.displayIfNeeded()",
+                "window#1.windowNumber() -> 101",
+                "application.scheduleRepeatingTimer(500ms) -> timer#1",
+                // the first poll: no status.json, parent alive
+                "label#3.setText(Elapsed: 1m 5s)",
+                "spinner#1.startAnimation()",
+                "label#1.setText(Preparing update…)",
+                "label#2.setText(Closing Orvandale safely. Your shows and settings will be kept.)",
+            }));
+
+  // ready.json is written after the window number is read and before the timer exists.
+  EXPECT_EQ(filesAt["window#1.windowNumber() -> 101"], std::set<std::string>{"session.json"});
+  EXPECT_EQ(filesAt["application.scheduleRepeatingTimer(500ms) -> timer#1"],
+            (std::set<std::string>{"ready.json", "session.json"}));
+  EXPECT_EQ(readFile(h.dir / "ready.json"), R"({"pid":4242,"windowId":101})");
+  EXPECT_EQ(h.toolkit.timers.at(0)->interval, std::chrono::milliseconds(500));
+  EXPECT_TRUE(h.window().visible);
+  EXPECT_TRUE(h.closeButton().hidden);
+  EXPECT_EQ(h.platform.processTests, std::vector<std::int32_t>{321});
+}
+
+TEST(LaunchTest, CompleteAtLaunchEndsInTheFirstPollBeforeTheTimerFires) {
+  Harness h;
+  h.status(R"({"phase":"complete"})");
+  h.launch();
+  EXPECT_TRUE(h.toolkit.terminated);
+  EXPECT_EQ(h.toolkit.calls.back(), "application.terminate()");
+  EXPECT_EQ(readFile(h.dir / "finished.json"), R"({"phase":"complete"})");
+  EXPECT_EQ(entryNames(h.dir.path()), (std::set<std::string>{"finished.json", "ready.json", "session.json", "status.json"}));
+  EXPECT_EQ(std::count(h.toolkit.calls.begin(), h.toolkit.calls.end(), "label#3.setText(Elapsed: 1m 5s)"), 1);
+  // The heading, the detail and the close permission are as construction left them.
+  EXPECT_EQ(h.heading().shownText, texts::preparingHeading);
+  EXPECT_EQ(h.detail().shownText, texts::preparingDetail);
+  EXPECT_FALSE(h.canClose());
+}
+
+TEST(LaunchTest, TitleIsThePrefixAndTheVersionVerbatim) {
+  for (const char* version : {"", "4.1.0 beta", " spaced ", "\\u00e9\\u2026"}) {
+    SCOPED_TRACE(version);
+    Harness h(std::string(R"({"version":")") + version + R"(","parentPid":1,"startedAt":0})");
+    h.launch();
+    const std::string shown = std::string(version) == "\\u00e9\\u2026" ? "é…" : version;
+    EXPECT_EQ(h.window().title, "Updating Orvandale to " + shown);
+  }
+}
+
+TEST(LaunchTest, AFailedReadyReceiptLeavesTheWindowUpAndThePollRunning) {
+  Harness h;
+  std::filesystem::create_directory(h.dir / "ready.json");
+  h.launch();
+  EXPECT_TRUE(h.window().visible);
+  EXPECT_TRUE(std::filesystem::is_directory(h.dir / "ready.json"));
+  h.poll(R"({"phase":"installing"})");
+  EXPECT_EQ(h.heading().shownText, texts::installingHeading);
+}
+
+TEST(LaunchTest, TheTimerAndTheDelegatesDoNotKeepTheControllerAlive) {
+  Harness h;
+  h.launch();
+  std::weak_ptr<UpdateProgress> weak = h.controller;
+  h.controller.reset();
+  EXPECT_TRUE(weak.expired());
+  EXPECT_TRUE(h.toolkit.timers.empty()) << "the timer went with its controller";
+}
+
+// One poll against the rules, from the state the launch leaves: the construction texts, the
+// spinner turning, closing refused.
+struct RuleRow {
+  const char* name;
+  const char* status;  // nullptr: no status.json
+  double elapsed;
+  bool parentAlive;
+  std::string heading;
+  std::string detail;
+  bool spinning;
+  bool canClose;
+  bool parentChecked;
+  bool completes;
+  const char* elapsedText;
+};
+
+const std::string attention = texts::attentionHeading;
+const std::string fallback = texts::fallbackDetail;
+const std::string longWait = texts::longWaitDetail;
+const std::string preparing = texts::preparingHeading;
+const std::string preparingDetail = texts::preparingDetail;
+const std::string installing = texts::installingHeading;
+const std::string installingDetail = texts::installingDetail;
+const std::string restarting = texts::restartingHeading;
+const std::string restartingDetail = texts::restartingDetail;
+
+const RuleRow ruleRows[] = {
+    // name, status, elapsed, parent alive, heading, detail, spinning, canClose, parent checked, completes, elapsed text
+    {"complete", R"({"phase":"complete"})", 30, true, preparing, preparingDetail, true, false, false, true, "Elapsed: 0m 30s"},
+    {"complete after the long wait", R"({"phase":"complete"})", 900, false, preparing, preparingDetail, true, false, false, true, "Elapsed: 15m 0s"},
+    {"error without message", R"({"phase":"error"})", 10, true, attention, fallback, false, true, false, false, "Elapsed: 0m 10s"},
+    {"error with message", R"({"phase":"error","message":"Disk full"})", 10, true, attention, "Disk full", false, true, false, false, "Elapsed: 0m 10s"},
+    {"error with empty message", R"({"phase":"error","message":""})", 10, true, attention, "", false, true, false, false, "Elapsed: 0m 10s"},
+    {"error with a message that is no string", R"({"phase":"error","message":["x"]})", 10, true, attention, fallback, false, true, false, false, "Elapsed: 0m 10s"},
+    {"error after the long wait", R"({"phase":"error","message":"m"})", 700, true, attention, "m", false, true, false, false, "Elapsed: 11m 40s"},
+    {"preparing, parent gone", R"({"phase":"preparing"})", 10, false, attention, fallback, false, true, true, false, "Elapsed: 0m 10s"},
+    {"preparing, parent gone, message", R"({"phase":"preparing","message":"Reopen it"})", 10, false, attention, "Reopen it", false, true, true, false, "Elapsed: 0m 10s"},
+    {"no status.json, parent gone", nullptr, 10, false, attention, fallback, false, true, true, false, "Elapsed: 0m 10s"},
+    {"no status.json, parent alive", nullptr, 10, true, preparing, preparingDetail, true, false, true, false, "Elapsed: 0m 10s"},
+    {"preparing, parent alive, message not shown", R"({"phase":"preparing","message":"hidden"})", 10, true, preparing, preparingDetail, true, false, true, false, "Elapsed: 0m 10s"},
+    {"preparing at 599.9 s", R"({"phase":"preparing"})", 599.9, true, preparing, preparingDetail, true, false, true, false, "Elapsed: 9m 59s"},
+    {"preparing at 600.0 s", R"({"phase":"preparing"})", 600.0, true, preparing, longWait, true, true, true, false, "Elapsed: 10m 0s"},
+    {"phase a number", R"({"phase":3})", 10, true, preparing, preparingDetail, true, false, true, false, "Elapsed: 0m 10s"},
+    {"phase null, parent gone", R"({"phase":null})", 10, false, attention, fallback, false, true, true, false, "Elapsed: 0m 10s"},
+    {"top-level array, parent gone", R"([{"phase":"installing"}])", 10, false, attention, fallback, false, true, true, false, "Elapsed: 0m 10s"},
+    {"empty file", "", 10, true, preparing, preparingDetail, true, false, true, false, "Elapsed: 0m 10s"},
+    {"installing, parent gone unnoticed", R"({"phase":"installing","message":"not shown"})", 10, false, installing, installingDetail, true, false, false, false, "Elapsed: 0m 10s"},
+    {"installing at 599.9 s", R"({"phase":"installing"})", 599.9, true, installing, installingDetail, true, false, false, false, "Elapsed: 9m 59s"},
+    {"installing at 600.0 s", R"({"phase":"installing"})", 600.0, true, installing, longWait, true, true, false, false, "Elapsed: 10m 0s"},
+    {"restarting", R"({"phase":"restarting"})", 10, true, restarting, restartingDetail, true, false, false, false, "Elapsed: 0m 10s"},
+    {"restarting after the long wait", R"({"phase":"restarting"})", 3600, true, restarting, longWait, true, true, false, false, "Elapsed: 60m 0s"},
+    {"phase in other case", R"({"phase":"Installing"})", 10, false, preparing, preparingDetail, true, false, false, false, "Elapsed: 0m 10s"},
+    {"complete with a trailing space", R"({"phase":"complete "})", 10, true, preparing, preparingDetail, true, false, false, false, "Elapsed: 0m 10s"},
+    {"Error in other case", R"({"phase":"ERROR"})", 10, true, preparing, preparingDetail, true, false, false, false, "Elapsed: 0m 10s"},
+    {"unknown phase, parent gone", R"({"phase":"downloading"})", 10, false, preparing, preparingDetail, true, false, false, false, "Elapsed: 0m 10s"},
+    {"unknown phase after the long wait", R"({"phase":"downloading"})", 601, true, preparing, longWait, true, true, false, false, "Elapsed: 10m 1s"},
+    {"startedAt in the future", R"({"phase":"installing"})", -100, true, installing, installingDetail, true, false, false, false, "Elapsed: 0m 0s"},
+    {"startedAt far in the future", R"({"phase":"installing"})", -1e30, true, installing, installingDetail, true, false, false, false, "Elapsed: 0m 0s"},
+    {"startedAt far in the past", R"({"phase":"installing"})", 1e30, true, installing, longWait, true, true, false, false, "Elapsed: 153722867280912930m 7s"},
+};
+
+TEST(PollTest, AppliesTheFirstMatchingRule) {
+  for (const RuleRow& row : ruleRows) {
+    SCOPED_TRACE(row.name);
+    Harness h(defaultSession, row.elapsed);
+    h.platform.parentAlive = row.parentAlive;
+    h.status(row.status);
+    h.launch();
+
+    EXPECT_EQ(h.elapsed().shownText, row.elapsedText);
+    EXPECT_EQ(h.heading().shownText, row.heading);
+    EXPECT_EQ(h.detail().shownText, row.detail);
+    EXPECT_EQ(h.spinner().animating, row.spinning);
+    EXPECT_EQ(h.canClose(), row.canClose);
+    EXPECT_EQ(h.closeButton().hidden, !row.canClose);
+    EXPECT_EQ(h.platform.processTests, row.parentChecked ? std::vector<std::int32_t>{321} : std::vector<std::int32_t>{});
+    EXPECT_EQ(h.toolkit.terminated, row.completes);
+    EXPECT_EQ(std::filesystem::exists(h.dir / "finished.json"), row.completes);
+  }
+}
+
+TEST(PollTest, PassesTheParentPidToTheProcessTestUnchanged) {
+  for (const char* pid : {"0", "-1", "-2147483648", "2147483647"}) {
+    SCOPED_TRACE(pid);
+    Harness h(std::string(R"({"version":"v","startedAt":0,"parentPid":)") + pid + "}");
+    h.launch();
+    EXPECT_EQ(h.platform.processTests, std::vector<std::int32_t>{std::stoi(pid)});
+  }
+}
+
+TEST(PollTest, ClosingOnceAllowedStaysAllowedWhileTextsAndSpinnerFollowThePhase) {
+  Harness h;
+  h.status(R"({"phase":"error","message":"Disk full"})");
+  h.launch();
+  EXPECT_FALSE(h.spinner().animating);
+  EXPECT_TRUE(h.canClose());
+
+  h.poll(R"({"phase":"installing"})");
+  EXPECT_EQ(h.heading().shownText, installing);
+  EXPECT_EQ(h.detail().shownText, installingDetail);
+  EXPECT_TRUE(h.spinner().animating);
+  EXPECT_TRUE(h.canClose());
+  EXPECT_FALSE(h.closeButton().hidden);
+
+  h.at(650);
+  h.poll(R"({"phase":"restarting"})");
+  EXPECT_EQ(h.detail().shownText, longWait);
+  EXPECT_EQ(h.elapsed().shownText, "Elapsed: 10m 50s");
+}
+
+TEST(PollTest, AMomentarilyMissingStatusWithTheParentGoneAllowsClosingForGood) {
+  Harness h;
+  h.status(R"({"phase":"installing"})");
+  h.launch();
+  h.platform.parentAlive = false;
+  h.poll(R"({"phase":"insta)");  // half written
+  EXPECT_EQ(h.heading().shownText, attention);
+  EXPECT_TRUE(h.canClose());
+  h.poll(R"({"phase":"installing"})");
+  EXPECT_EQ(h.heading().shownText, installing);
+  EXPECT_TRUE(h.canClose());
+}
+
+TEST(PollTest, EveryFiringPollsAfreshUntilCompletionThenNothingMore) {
+  Harness h;
+  h.launch();
+  h.poll(R"({"phase":"installing"})");
+  EXPECT_EQ(h.heading().shownText, installing);
+  h.at(66);
+  h.poll(R"({"phase":"restarting"})");
+  EXPECT_EQ(h.heading().shownText, restarting);
+  EXPECT_EQ(h.elapsed().shownText, "Elapsed: 1m 6s");
+
+  h.poll(R"({"phase":"complete"})");
+  EXPECT_TRUE(h.toolkit.terminated);
+  EXPECT_EQ(h.heading().shownText, restarting) << "completion leaves the window as it was";
+  const std::size_t calls = h.toolkit.calls.size();
+  h.poll(R"({"phase":"installing"})");
+  EXPECT_EQ(h.toolkit.calls.size(), calls) << "a poll ran after termination";
 }
 
 }  // namespace

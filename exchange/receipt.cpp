@@ -57,7 +57,9 @@ void writeReceiptFile(const std::filesystem::path& directory, std::string_view n
 
   // The temporary file lies in the exchange directory itself, so the rename never crosses a
   // file system and replaces the target in one step.
-  std::string temporary = (directory / ("." + std::string(name) + ".XXXXXX")).string();
+  std::string hidden = ".";
+  hidden.append(name).append(".XXXXXX");
+  std::string temporary = (directory / hidden).string();
   const int fd = ::mkstemp(temporary.data());
   if (fd < 0) return;
 

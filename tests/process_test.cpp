@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include <stdlib.h>
+#include <unistd.h>
+
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
@@ -15,6 +20,10 @@ using testing::TempDir;
 using testing::writeFile;
 
 const std::string program = ORVANDALE_PROGRAM;
+
+// Run by hand or by CTest, the program under test gets a platform that needs no display,
+// unless the caller chose one.
+const bool offscreenByDefault = ::setenv("QT_QPA_PLATFORM", "offscreen", /*overwrite=*/0) == 0;
 constexpr const char* validSession = R"({"version":"4.1.0","parentPid":1,"startedAt":1700000000000})";
 
 struct Outcome {
@@ -97,14 +106,36 @@ TEST(ProcessTest, NoDisplayToOpenEndsWithStatusOneAndSilence) {
   EXPECT_EQ(entryNames(dir.path()), std::set<std::string>{"session.json"});
 }
 
-TEST(ProcessTest, AValidSessionKeepsTheProgramRunningSilently) {
+std::string sessionWithThisProcessAsParent() {
+  return R"({"version":"4.1.0","parentPid":)" + std::to_string(::getpid()) + R"(,"startedAt":)" +
+         std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count()) +
+         "}";
+}
+
+TEST(ProcessTest, FollowsTheUpdateFromReadyToFinished) {
   TempDir dir;
   std::filesystem::create_directory(dir / "exchange");
-  writeFile(dir / "exchange" / "session.json", validSession);
+  writeFile(dir / "exchange" / "session.json", sessionWithThisProcessAsParent());
+  writeFile(dir / "exchange" / "status.json", R"({"phase":"installing"})");
   // A relative argument is resolved against the working directory the program starts in.
   ChildProcess child({program, "exchange"}, {.workingDirectory = dir.path()});
-  EXPECT_FALSE(child.wait(1500ms).has_value()) << "the program ended on a valid session";
-  child.kill();
+
+  ASSERT_TRUE(testing::waitForFile(dir / "exchange" / "ready.json", 10s));
+  const auto ready = nlohmann::json::parse(testing::readFile(dir / "exchange" / "ready.json"));
+  EXPECT_EQ(ready.size(), 2u);
+  EXPECT_EQ(ready.at("pid"), child.pid());
+  EXPECT_TRUE(ready.at("windowId").is_number_integer());
+  EXPECT_FALSE(child.wait(1s).has_value()) << "the program ended before completion";
+
+  writeFile(dir / "exchange" / "status.json", R"({"phase":"complete"})");
+  const auto written = std::chrono::steady_clock::now();
+  ASSERT_TRUE(testing::waitForFile(dir / "exchange" / "finished.json", 5s));
+  const auto noticed = std::chrono::steady_clock::now() - written;
+  EXPECT_EQ(child.wait(5s), 0);
+  EXPECT_LT(noticed, 1500ms) << "completion is noticed at the next poll, half a second later at most";
+  EXPECT_EQ(testing::readFile(dir / "exchange" / "finished.json"), R"({"phase":"complete"})");
   EXPECT_EQ(child.standardOutput(), "");
   EXPECT_EQ(child.standardError(), "");
 }

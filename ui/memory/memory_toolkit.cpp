@@ -318,7 +318,10 @@ std::vector<std::string> MemoryToolkit::callsSince(std::size_t mark) const {
   return {calls.begin() + static_cast<std::ptrdiff_t>(std::min(mark, calls.size())), calls.end()};
 }
 
-void MemoryToolkit::record(std::string call) { calls.push_back(std::move(call)); }
+void MemoryToolkit::record(std::string call) {
+  calls.push_back(std::move(call));
+  if (observer) observer(calls.back());
+}
 
 std::string MemoryToolkit::nameOf(const View& view) {
   if (const auto* label = dynamic_cast<const MemoryLabel*>(&view)) return label->name;

@@ -182,6 +182,8 @@ class MemoryToolkit final : public Application {
 
   /// Every call made on the toolkit and its elements, in order.
   std::vector<std::string> calls;
+  /// Told of every call as it is recorded: a test can look at the world at that moment.
+  std::function<void(const std::string& call)> observer;
 
   ActivationPolicy activationPolicy = ActivationPolicy::regular;
   std::weak_ptr<ApplicationDelegate> delegate;

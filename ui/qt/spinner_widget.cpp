@@ -58,11 +58,9 @@ QSize SpinnerWidget::sizeHint() const { return spinning_ ? QSize(wheelSize, whee
 
 void SpinnerWidget::paintEvent(QPaintEvent*) {
   QPainter painter(this);
-  painter.setRenderHint(QPainter::Antialiasing);
-  QColor ink = palette().color(QPalette::WindowText);
-
   if (!spinning_) {
-    QColor track = ink;
+    painter.setRenderHint(QPainter::Antialiasing);
+    QColor track = palette().color(QPalette::WindowText);
     track.setAlphaF(0.15f);
     painter.setPen(Qt::NoPen);
     painter.setBrush(track);
@@ -70,16 +68,36 @@ void SpinnerWidget::paintEvent(QPaintEvent*) {
     return;
   }
 
+  painter.drawPixmap(0, 0, frame(animating_ ? step_ : -1));
+}
+
+const QPixmap& SpinnerWidget::frame(int step) {
+  const QColor ink = palette().color(QPalette::WindowText);
+  const qreal ratio = devicePixelRatioF();
+  if (ink != framesInk_ || ratio != framesRatio_ || size() != framesSize_) {
+    frames_ = {};
+    framesInk_ = ink;
+    framesRatio_ = ratio;
+    framesSize_ = size();
+  }
+  QPixmap& pixmap = frames_[static_cast<std::size_t>(step < 0 ? spokes : step)];
+  if (!pixmap.isNull()) return pixmap;
+
+  pixmap = QPixmap(size() * ratio);
+  pixmap.setDevicePixelRatio(ratio);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
   const double side = std::min(width(), height());
   const double outer = side / 2.0 * 0.92;
   const double inner = outer * 0.52;
   QPen pen(ink, side * 0.085, Qt::SolidLine, Qt::RoundCap);
   painter.translate(width() / 2.0, height() / 2.0);
   for (int spoke = 0; spoke < spokes; ++spoke) {
-    // While animating, the spoke at `step_` is the darkest and the ones behind it fade; a
+    // While turning, the spoke at `step` is the darkest and the ones behind it fade; a
     // stopped wheel shows all spokes alike.
-    const int behind = (step_ - spoke + spokes) % spokes;
-    const float alpha = animating_ ? 1.0f - 0.75f * static_cast<float>(behind) / spokes : 0.35f;
+    const int behind = (step - spoke + spokes) % spokes;
+    const float alpha = step >= 0 ? 1.0f - 0.75f * static_cast<float>(behind) / spokes : 0.35f;
     QColor color = ink;
     color.setAlphaF(alpha);
     pen.setColor(color);
@@ -87,6 +105,7 @@ void SpinnerWidget::paintEvent(QPaintEvent*) {
     painter.drawLine(QPointF(0, -inner), QPointF(0, -outer));
     painter.rotate(360.0 / spokes);
   }
+  return pixmap;
 }
 
 void SpinnerWidget::timerEvent(QTimerEvent* event) {

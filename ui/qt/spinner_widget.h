@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QBasicTimer>
+#include <QColor>
+#include <QPixmap>
 #include <QWidget>
+
+#include <array>
 
 namespace orvandale::ui::qt {
 
@@ -32,6 +36,8 @@ class SpinnerWidget final : public QWidget {
 
  private:
   void updateTurning();
+  // The wheel as it looks at `step` (or stopped, for -1), drawn once and then only copied.
+  const QPixmap& frame(int step);
 
   bool spinning_ = false;
   bool indeterminate_ = false;
@@ -39,6 +45,10 @@ class SpinnerWidget final : public QWidget {
   bool onScreen_ = false;
   int step_ = 0;
   QBasicTimer turner_;
+  std::array<QPixmap, 13> frames_;  // twelve steps of the turning wheel, then the stopped one
+  QColor framesInk_;
+  qreal framesRatio_ = 0;
+  QSize framesSize_;
 };
 
 }  // namespace orvandale::ui::qt

@@ -38,6 +38,7 @@ void TextLabel::setText(const QString& text) {
 
 void TextLabel::textChanged() {
   cachedWidth_ = -1;
+  cachedSizeHint_ = QSize();
   updateGeometry();
   update();
 }
@@ -65,7 +66,8 @@ QString TextLabel::laidOutText() const {
   return shown;
 }
 
-int TextLabel::lineHeight() const { return QFontMetrics(font()).height(); }
+// A little more leading than the font's own, as body text on a desktop has.
+int TextLabel::lineHeight() const { return qRound(QFontMetrics(font()).height() * 1.15); }
 
 QStringList TextLabel::shownLines(int width) const {
   if (width != cachedWidth_) {
@@ -109,12 +111,13 @@ QStringList TextLabel::layOut(int width) const {
 }
 
 QSize TextLabel::sizeHint() const {
+  if (cachedSizeHint_.isValid()) return cachedSizeHint_;
   const QFontMetrics metrics(font());
   QString firstLine = laidOutText();
   if (wrapping_) firstLine = firstLine.section(QChar::LineSeparator, 0, 0);
   const int width = metrics.horizontalAdvance(firstLine) + 1;
-  if (!wrapping_) return {width, lineHeight()};
-  return {width, heightForWidth(width)};
+  cachedSizeHint_ = QSize(width, wrapping_ ? heightForWidth(width) : lineHeight());
+  return cachedSizeHint_;
 }
 
 QSize TextLabel::minimumSizeHint() const {

@@ -23,6 +23,8 @@ class TextLabel final : public QWidget {
 
   /// The lines the label shows at `width`, after the line limit and eliding.
   QStringList shownLines(int width) const;
+  /// The height of one line of text: the font's height and a little leading.
+  int lineHeight() const;
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
@@ -36,7 +38,6 @@ class TextLabel final : public QWidget {
  private:
   QString laidOutText() const;
   QStringList layOut(int width) const;
-  int lineHeight() const;
   void textChanged();
 
   QString text_;
@@ -46,6 +47,7 @@ class TextLabel final : public QWidget {
   // Layout asks for the same width many times over; the lines are laid out once per width.
   mutable int cachedWidth_ = -1;
   mutable QStringList cachedLines_;
+  mutable QSize cachedSizeHint_;
 };
 
 }  // namespace orvandale::ui::qt
