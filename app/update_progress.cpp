@@ -3,6 +3,7 @@
 #include "exchange/status.h"
 #include "progress/elapsed.h"
 #include "progress/phase_rules.h"
+#include "progress/publication.h"
 #include "progress/texts.h"
 
 namespace orvandale {
@@ -144,11 +145,28 @@ void UpdateProgress::allowClose() {
   closeButton->setHidden(false);
 }
 
-void UpdateProgress::publish(const std::string&) {}
+void UpdateProgress::publish(const std::string& phase) {
+  const std::string key = progress::displayKey(phase, canClose);
+  if (key == displayedPhase) return;
+  // Recorded before anything is written: a publication that fails is not tried again until
+  // the key changes.
+  displayedPhase = key;
+  writeReceipt("display.json", progress::displayRecord(phase, heading->text(), detail->text(), canClose));
+
+  // A phase that would name a file outside the exchange directory gets no snapshot.
+  const std::string name = progress::snapshotName(phase);
+  if (!capture || !exchange::isPlainFileName(name)) return;
+  ui::ContentView* content = window->contentView();
+  if (content == nullptr) return;
+  const std::optional<std::string> png = content->drawPng();
+  if (!png) return;
+  exchange::writeSnapshotFile(directory, name, *png);
+}
 
 bool UpdateProgress::windowShouldClose() { return canClose; }
 
-void UpdateProgress::windowWillClose() {}
+// Closing ends only this program: nothing is written and the update goes on.
+void UpdateProgress::windowWillClose() { services_.application.terminate(); }
 
 void UpdateProgress::closeStatus() { services_.application.terminate(); }
 

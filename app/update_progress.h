@@ -60,6 +60,7 @@ class UpdateProgress final : public ui::ApplicationDelegate,
   // ui::WindowDelegate
   /// Whether the user may close the window now: `canClose`.
   bool windowShouldClose() override;
+  /// The window is closing (closing was allowed): ends the program.
   void windowWillClose() override;
 
   /// The close button's action: ends the program at once.
@@ -67,6 +68,8 @@ class UpdateProgress final : public ui::ApplicationDelegate,
 
  private:
   void store(const exchange::Session& session);
+  /// Tells the updater what the window shows when the display key changed: display.json,
+  /// and with `capture` a snapshot of the content named after the phase.
   void publish(const std::string& phase);
 
   // The toolkit and the process services, handed in rather than global so that the tests

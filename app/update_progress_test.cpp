@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/manual_platform.h"
 #include "progress/texts.h"
 #include "tests/support/temp_dir.h"
@@ -371,6 +373,252 @@ TEST(PollTest, EveryFiringPollsAfreshUntilCompletionThenNothingMore) {
   const std::size_t calls = h.toolkit.calls.size();
   h.poll(R"({"phase":"installing"})");
   EXPECT_EQ(h.toolkit.calls.size(), calls) << "a poll ran after termination";
+}
+
+}  // namespace
+}  // namespace orvandale
+
+namespace orvandale {
+namespace {
+
+// What a publication writes: display.json's members, and the snapshot's name and drawing.
+struct Published {
+  std::string phase;
+  std::string heading;
+  std::string detail;
+  bool canClose;
+};
+
+struct PublicationStep {
+  const char* status;  // nullptr: no status.json
+  double elapsed = 10;
+  bool parentAlive = true;
+  std::optional<Published> display{};  // display.json written by this poll, or none
+  const char* snapshot = nullptr;        // the snapshot file written by this poll, or none
+};
+
+struct PublicationCase {
+  const char* name;
+  bool capture;
+  std::vector<PublicationStep> steps;  // the first step is the poll of the launch
+};
+
+const std::string attentionHeading = texts::attentionHeading;
+
+const PublicationCase publicationCases[] = {
+    {"the first poll publishes",
+     true,
+     {{nullptr, 10, true, Published{"preparing", preparing, preparingDetail, false}, "preparing.png"}}},
+    {"the same key is published once however often status.json is rewritten",
+     true,
+     {{R"({"phase":"installing"})", 10, true, Published{"installing", installing, installingDetail, false}, "installing.png"},
+      {R"({"phase":"installing"})", 11},
+      {R"({"phase":"installing","note":1})", 12},
+      {R"({"phase":"installing"})", 13}}},
+    {"closing allowed alone republishes the same phase",
+     true,
+     {{R"({"phase":"installing"})", 599, true, Published{"installing", installing, installingDetail, false}, "installing.png"},
+      {R"({"phase":"installing"})", 600, true, Published{"installing", installing, longWait, true}, "installing.png"},
+      {R"({"phase":"installing"})", 601}}},
+    {"a phase that comes back is published each time",
+     true,
+     {{R"({"phase":"installing"})", 10, true, Published{"installing", installing, installingDetail, false}, "installing.png"},
+      {R"({"phase":"restarting"})", 11, true, Published{"restarting", restarting, restartingDetail, false}, "restarting.png"},
+      {R"({"phase":"installing"})", 12, true, Published{"installing", installing, installingDetail, false}, "installing.png"}}},
+    {"an unrecognised word is published under its own name",
+     true,
+     {{R"({"phase":"downloading"})", 10, false, Published{"downloading", preparing, preparingDetail, false}, "downloading.png"}}},
+    {"an empty phase",
+     true,
+     {{R"({"phase":""})", 10, true, Published{"", preparing, preparingDetail, false}, ".png"}}},
+    {"an error whose message changes publishes the first message only",
+     true,
+     {{R"({"phase":"error","message":"first"})", 10, true, Published{"error", attentionHeading, "first", true}, "error.png"},
+      {R"({"phase":"error","message":"second"})", 11},
+      {R"({"phase":"error","message":"third"})", 12}}},
+    {"complete publishes nothing",
+     true,
+     {{R"({"phase":"restarting"})", 10, true, Published{"restarting", restarting, restartingDetail, false}, "restarting.png"},
+      {R"({"phase":"complete"})", 11}}},
+    {"closing allowed by an error carries over to the next phase",
+     true,
+     {{R"({"phase":"error"})", 10, true, Published{"error", attentionHeading, fallback, true}, "error.png"},
+      {R"({"phase":"installing"})", 11, true, Published{"installing", installing, installingDetail, true}, "installing.png"},
+      {R"({"phase":"installing"})", 700}}},  // the long-wait text arrives, the key stays: nothing
+    {"the parent gone while preparing",
+     false,
+     {{R"({"phase":"preparing"})", 10, true, Published{"preparing", preparing, preparingDetail, false}},
+      {R"({"phase":"preparing"})", 11, false, Published{"preparing", attentionHeading, fallback, true}}}},
+    {"no snapshot without capture",
+     false,
+     {{R"({"phase":"installing"})", 10, true, Published{"installing", installing, installingDetail, false}},
+      {R"({"phase":"error"})", 11, true, Published{"error", attentionHeading, fallback, true}}}},
+    {"a phase with a path separator gets no snapshot",
+     true,
+     {{R"({"phase":"../escape"})", 10, true, Published{"../escape", preparing, preparingDetail, false}},
+      {R"({"phase":"a/b"})", 11, true, Published{"a/b", preparing, preparingDetail, false}},
+      {R"({"phase":"/tmp/orvandale-absolute"})", 12, true, Published{"/tmp/orvandale-absolute", preparing, preparingDetail, false}},
+      {R"({"phase":"nul\u0000byte"})", 13, true, Published{std::string("nul\0byte", 8), preparing, preparingDetail, false}}}},
+};
+
+std::string sessionWithCapture(const char* capture) {
+  return std::string(R"({"version":"4.1.0","parentPid":321,"startedAt":1700000000000)") + capture + "}";
+}
+
+// Removes what the program writes at a publication, so that the next poll shows what it wrote.
+void clearPublications(const std::filesystem::path& dir) {
+  for (const std::string& name : entryNames(dir)) {
+    if (name == "display.json" || name.ends_with(".png")) std::filesystem::remove(dir / name);
+  }
+}
+
+std::set<std::string> snapshotsIn(const std::filesystem::path& dir) {
+  std::set<std::string> names;
+  for (const std::string& name : entryNames(dir)) {
+    if (name.ends_with(".png")) names.insert(name);
+  }
+  return names;
+}
+
+TEST(PublicationTest, PublishesWhenTheDisplayKeyChanges) {
+  for (const PublicationCase& c : publicationCases) {
+    SCOPED_TRACE(c.name);
+    TempDir outside;
+    Harness h(sessionWithCapture(c.capture ? R"(,"capture":true)" : ""));
+    for (std::size_t index = 0; index < c.steps.size(); ++index) {
+      const PublicationStep& step = c.steps[index];
+      SCOPED_TRACE("poll " + std::to_string(index + 1));
+      clearPublications(h.dir.path());
+      h.at(step.elapsed);
+      h.platform.parentAlive = step.parentAlive;
+      if (index == 0) {
+        h.status(step.status);
+        h.launch();
+      } else {
+        h.poll(step.status);
+      }
+
+      if (step.display) {
+        const auto display = nlohmann::json::parse(readFile(h.dir / "display.json"));
+        EXPECT_EQ(display, (nlohmann::json{{"phase", step.display->phase},
+                                           {"heading", step.display->heading},
+                                           {"detail", step.display->detail},
+                                           {"canClose", step.display->canClose}}));
+        EXPECT_TRUE(display.at("canClose").is_boolean());
+      } else {
+        EXPECT_FALSE(std::filesystem::exists(h.dir / "display.json")) << "published again";
+      }
+      const std::set<std::string> expected =
+          step.snapshot != nullptr ? std::set<std::string>{step.snapshot} : std::set<std::string>{};
+      EXPECT_EQ(snapshotsIn(h.dir.path()), expected);
+    }
+    EXPECT_FALSE(std::filesystem::exists(h.dir.path().parent_path() / "escape.png"));
+    EXPECT_FALSE(std::filesystem::exists("/tmp/orvandale-absolute.png"));
+  }
+}
+
+TEST(PublicationTest, TheSnapshotShowsTheWindowAsThePollLeftIt) {
+  Harness h(sessionWithCapture(R"(,"capture":true)"), 599);
+  h.status(R"({"phase":"installing"})");
+  h.launch();
+  EXPECT_EQ(readFile(h.dir / "installing.png"),
+            "drawing\nspinner turning\nlabel Installing update…\nlabel " + installingDetail +
+                "\nlabel Elapsed: 9m 59s\n");
+  h.at(600);
+  h.toolkit.fireTimers();
+  EXPECT_EQ(readFile(h.dir / "installing.png"), "drawing\nspinner turning\nlabel Installing update…\nlabel " +
+                                                    longWait + "\nlabel Elapsed: 10m 0s\nbutton Close status\n");
+}
+
+TEST(PublicationTest, AFailedPublicationIsNotRetriedWhileTheKeyStays) {
+  Harness h(sessionWithCapture(R"(,"capture":true)"));
+  std::filesystem::create_directory(h.dir / "display.json");
+  h.status(R"({"phase":"installing"})");
+  h.launch();
+  EXPECT_TRUE(std::filesystem::exists(h.dir / "installing.png")) << "the snapshot is attempted all the same";
+
+  std::filesystem::remove(h.dir / "display.json");
+  std::filesystem::remove(h.dir / "installing.png");
+  h.toolkit.fireTimers();
+  EXPECT_FALSE(std::filesystem::exists(h.dir / "display.json"));
+  EXPECT_FALSE(std::filesystem::exists(h.dir / "installing.png"));
+
+  h.poll(R"({"phase":"restarting"})");
+  EXPECT_TRUE(std::filesystem::exists(h.dir / "display.json"));
+}
+
+TEST(PublicationTest, NoSnapshotWhenThereIsNothingToDraw) {
+  for (const bool noContentView : {true, false}) {
+    SCOPED_TRACE(noContentView ? "no content view" : "drawing fails");
+    Harness h(sessionWithCapture(R"(,"capture":true)"));
+    h.toolkit.contentViewMissing = noContentView;
+    h.toolkit.drawingFails = !noContentView;
+    h.status(R"({"phase":"installing"})");
+    h.launch();
+    EXPECT_TRUE(std::filesystem::exists(h.dir / "display.json"));
+    EXPECT_TRUE(snapshotsIn(h.dir.path()).empty());
+  }
+}
+
+TEST(PublicationTest, ASymlinkAtTheSnapshotNameIsNotFollowed) {
+  TempDir outside;
+  writeFile(outside / "victim", "untouched");
+  Harness h(sessionWithCapture(R"(,"capture":true)"));
+  std::filesystem::create_symlink(outside / "victim", h.dir / "installing.png");
+  h.status(R"({"phase":"installing"})");
+  h.launch();
+  EXPECT_EQ(readFile(outside / "victim"), "untouched");
+}
+
+TEST(CloseTest, ARefusedCloseChangesNothingAndThePollsGoOn) {
+  Harness h;
+  h.status(R"({"phase":"installing"})");
+  h.launch();
+  const auto files = entryNames(h.dir.path());
+  const std::string display = readFile(h.dir / "display.json");
+
+  EXPECT_FALSE(h.toolkit.requestClose(h.window()));
+  EXPECT_TRUE(h.window().visible);
+  EXPECT_FALSE(h.toolkit.terminated);
+  EXPECT_FALSE(h.canClose());
+  EXPECT_EQ(entryNames(h.dir.path()), files);
+  EXPECT_EQ(readFile(h.dir / "display.json"), display);
+
+  h.poll(R"({"phase":"restarting"})");
+  EXPECT_EQ(h.heading().shownText, restarting);
+}
+
+TEST(CloseTest, OnceAllowedTheCloseBoxEndsTheProgramAndWritesNothing) {
+  Harness h;
+  h.status(R"({"phase":"error"})");
+  h.launch();
+  h.poll(R"({"phase":"installing"})");  // allowed stays allowed
+  const auto files = entryNames(h.dir.path());
+  const std::string display = readFile(h.dir / "display.json");
+
+  EXPECT_TRUE(h.toolkit.requestClose(h.window()));
+  EXPECT_TRUE(h.toolkit.terminated);
+  EXPECT_EQ(h.toolkit.calls.back(), "application.terminate()");
+  h.toolkit.fireTimers();
+  EXPECT_EQ(h.toolkit.calls.back(), "application.terminate()") << "a poll ran after termination";
+  EXPECT_EQ(entryNames(h.dir.path()), files);
+  EXPECT_EQ(readFile(h.dir / "display.json"), display);
+}
+
+TEST(CloseTest, TheCloseButtonEndsTheProgramWhileTheWindowIsOpen) {
+  Harness h;
+  h.launch();
+  h.toolkit.click(h.closeButton());
+  EXPECT_FALSE(h.toolkit.terminated) << "the hidden button was clickable";
+
+  h.at(600);
+  h.toolkit.fireTimers();
+  const auto files = entryNames(h.dir.path());
+  h.toolkit.click(h.closeButton());
+  EXPECT_TRUE(h.toolkit.terminated);
+  EXPECT_TRUE(h.window().visible) << "the button does not close the window first";
+  EXPECT_EQ(entryNames(h.dir.path()), files);
+  EXPECT_FALSE(std::filesystem::exists(h.dir / "finished.json"));
 }
 
 }  // namespace

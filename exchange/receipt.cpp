@@ -33,11 +33,12 @@ bool writeAll(int fd, std::string_view bytes) {
   return true;
 }
 
-bool isPlainName(std::string_view name) {
-  return !name.empty() && name != "." && name != ".." && name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
-}
-
 }  // namespace
+
+bool isPlainFileName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+}
 
 std::optional<std::string> serialiseReceipt(const Receipt& values) {
   nlohmann::json object = nlohmann::json::object();
@@ -71,7 +72,7 @@ void writeReceiptFile(const std::filesystem::path& directory, std::string_view n
 }
 
 void writeSnapshotFile(const std::filesystem::path& directory, std::string_view name, std::string_view bytes) {
-  if (!isPlainName(name)) return;
+  if (!isPlainFileName(name)) return;
   const std::filesystem::path target = directory / name;
   // No O_TRUNC here: the file is truncated only once it has been found to be a regular file
   // with no other name, so nothing outside the exchange directory can be touched through it.

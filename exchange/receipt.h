@@ -25,6 +25,10 @@ std::optional<std::string> serialiseReceipt(const Receipt& values);
 /// file. Every failure is dropped and leaves no temporary file behind.
 void writeReceiptFile(const std::filesystem::path& directory, std::string_view name, const Receipt& values);
 
+/// Whether `name` names a file directly in a directory: not empty, not "." or "..", and
+/// without "/" or NUL.
+bool isPlainFileName(std::string_view name);
+
 /// Writes `bytes` to `directory`/`name` in place, creating or truncating the file. Writes only
 /// a regular file directly in `directory`: a name with "/" or NUL, a symlink, a hard-linked
 /// file or anything but a regular file at that name is left alone. Every failure is dropped.

@@ -7,8 +7,11 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/updater.h"
 
 namespace orvandale {
 namespace {
@@ -17,6 +20,7 @@ using namespace std::chrono_literals;
 using testing::ChildProcess;
 using testing::entryNames;
 using testing::TempDir;
+using testing::sessionStartedAgo;
 using testing::writeFile;
 
 const std::string program = ORVANDALE_PROGRAM;
@@ -106,18 +110,10 @@ TEST(ProcessTest, NoDisplayToOpenEndsWithStatusOneAndSilence) {
   EXPECT_EQ(entryNames(dir.path()), std::set<std::string>{"session.json"});
 }
 
-std::string sessionWithThisProcessAsParent() {
-  return R"({"version":"4.1.0","parentPid":)" + std::to_string(::getpid()) + R"(,"startedAt":)" +
-         std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(
-                            std::chrono::system_clock::now().time_since_epoch())
-                            .count()) +
-         "}";
-}
-
 TEST(ProcessTest, FollowsTheUpdateFromReadyToFinished) {
   TempDir dir;
   std::filesystem::create_directory(dir / "exchange");
-  writeFile(dir / "exchange" / "session.json", sessionWithThisProcessAsParent());
+  writeFile(dir / "exchange" / "session.json", sessionStartedAgo());
   writeFile(dir / "exchange" / "status.json", R"({"phase":"installing"})");
   // A relative argument is resolved against the working directory the program starts in.
   ChildProcess child({program, "exchange"}, {.workingDirectory = dir.path()});
@@ -138,6 +134,54 @@ TEST(ProcessTest, FollowsTheUpdateFromReadyToFinished) {
   EXPECT_EQ(testing::readFile(dir / "exchange" / "finished.json"), R"({"phase":"complete"})");
   EXPECT_EQ(child.standardOutput(), "");
   EXPECT_EQ(child.standardError(), "");
+}
+
+TEST(ProcessTest, PublishesWhatTheWindowShowsWithASnapshotOfIt) {
+  TempDir dir;
+  writeFile(dir / "session.json", sessionStartedAgo(0s, /*capture=*/true));
+  writeFile(dir / "status.json", R"({"phase":"installing"})");
+  ChildProcess child({program, dir.path().string()}, {});
+
+  ASSERT_TRUE(testing::waitForFile(dir / "installing.png", 10s));
+  ASSERT_TRUE(child.running());
+  const auto display = nlohmann::json::parse(testing::readFile(dir / "display.json"));
+  EXPECT_EQ(display, (nlohmann::json{{"phase", "installing"},
+                                     {"heading", "Installing update…"},
+                                     {"detail", "Please wait. Orvandale will reopen automatically when installation finishes."},
+                                     {"canClose", false}}));
+  // The snapshot is written in place: wait until it is whole.
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(testing::pngSize(testing::readFile(dir / "installing.png")), std::make_pair(500u, 230u));
+  child.kill();
+  EXPECT_EQ(child.standardOutput() + child.standardError(), "");
+}
+
+TEST(ProcessTest, AfterTheLongWaitClosingIsAllowedAtOnce) {
+  TempDir dir;
+  writeFile(dir / "session.json", sessionStartedAgo(601s, /*capture=*/true));
+  writeFile(dir / "status.json", R"({"phase":"installing"})");
+  ChildProcess child({program, dir.path().string()}, {});
+
+  ASSERT_TRUE(testing::waitForFile(dir / "installing.png", 10s));
+  const auto display = nlohmann::json::parse(testing::readFile(dir / "display.json"));
+  EXPECT_EQ(display.at("detail"),
+            "This is taking longer than expected. You can keep waiting or close this status window. Closing it does "
+            "not cancel the update.");
+  EXPECT_EQ(display.at("canClose"), true);
+  child.kill();
+}
+
+TEST(ProcessTest, WithoutCaptureNoSnapshotIsEverWritten) {
+  TempDir dir;
+  writeFile(dir / "session.json", sessionStartedAgo());
+  writeFile(dir / "status.json", R"({"phase":"installing"})");
+  ChildProcess child({program, dir.path().string()}, {});
+  ASSERT_TRUE(testing::waitForFile(dir / "display.json", 10s));
+  writeFile(dir / "status.json", R"({"phase":"error"})");
+  std::this_thread::sleep_for(1200ms);
+  EXPECT_EQ(nlohmann::json::parse(testing::readFile(dir / "display.json")).at("phase"), "error");
+  EXPECT_EQ(entryNames(dir.path()), (std::set<std::string>{"display.json", "ready.json", "session.json", "status.json"}));
+  child.kill();
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const Options& 
         ::unsetenv(name.c_str());
       }
     }
-    ::execv(args[0], args.data());
+    ::execvp(args[0], args.data());
     ::_exit(127);
   }
 }

@@ -11,7 +11,8 @@
 
 namespace orvandale::testing {
 
-/// A child process started the way the updater starts the program: its own arguments, an
+/// A child process started the way the updater starts the program: its own arguments (the
+/// first a path, or a name looked up in PATH), an
 /// optional working directory and environment changes, stdout and stderr caught in files.
 /// A child still running when the object goes is killed.
 class ChildProcess {

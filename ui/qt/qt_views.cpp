@@ -30,7 +30,18 @@ int pixels(double points) { return static_cast<int>(std::lround(points)); }
 
 QWidget* widgetOf(const View& view) { return dynamic_cast<const QtView&>(view).widget(); }
 
-void settleLayouts() { QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest); }
+void settleLayouts(QWidget* root) {
+  if (root == nullptr) return;
+  // Inner layouts first: a layout's size hints come from the widgets it holds, and the
+  // layout requests that an activation posts for the layout around it would otherwise wait
+  // for the next turn of the event loop. Reversed pre-order puts every widget after its own
+  // descendants.
+  QList<QWidget*> widgets = root->findChildren<QWidget*>();
+  widgets.prepend(root);
+  for (auto widget = widgets.crbegin(); widget != widgets.crend(); ++widget) {
+    if (QLayout* layout = (*widget)->layout()) layout->activate();
+  }
+}
 
 // Labels
 
@@ -170,7 +181,7 @@ void QtContentView::activateConstraints(std::span<const EdgeConstraint> constrai
 
 std::optional<std::string> QtContentView::drawPng() {
   if (!content_) return std::nullopt;
-  settleLayouts();
+  settleLayouts(content_);
   const QPixmap pixmap = content_->grab();
   if (pixmap.isNull()) return std::nullopt;
   QByteArray png;
@@ -245,7 +256,7 @@ void QtWindow::makeKeyAndOrderFront() {
 
 void QtWindow::displayIfNeeded() {
   if (!widget_) return;
-  settleLayouts();
+  settleLayouts(widget_.get());
   widget_->repaint();
 }
 

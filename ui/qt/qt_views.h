@@ -161,7 +161,8 @@ class QtTimer final : public Timer {
   std::unique_ptr<QTimer> timer_;
 };
 
-/// Brings every pending layout up to date, so that what is drawn next matches the texts set.
-void settleLayouts();
+/// Brings every layout in `root` up to date now, so that what is drawn next matches the texts
+/// just set rather than waiting for the event loop.
+void settleLayouts(QWidget* root);
 
 }  // namespace orvandale::ui::qt

@@ -184,7 +184,7 @@ TEST_F(QtViewsTest, ColumnPinnedToTheEdgesKeepsEachViewAtItsOwnWidth) {
   const EdgeConstraint pins[] = {{column, Edge::leading, 28}, {column, Edge::trailing, -28}, {column, Edge::top, 26}};
   content.activateConstraints(pins);
   window->makeKeyAndOrderFront();
-  settleLayouts();
+  settleLayouts(dynamic_cast<QtWindow&>(*window).widget());
 
   QWidget* columnWidget = widgetOf(*column);
   EXPECT_EQ(columnWidget->geometry().topLeft(), QPoint(28, 26));
@@ -203,10 +203,18 @@ TEST_F(QtViewsTest, ColumnPinnedToTheEdgesKeepsEachViewAtItsOwnWidth) {
   EXPECT_EQ(detailWidget->y(), rowWidget->geometry().bottom() + 1 + 16);
   EXPECT_EQ(widgetOf(*heading)->x(), widgetOf(*spinner)->geometry().right() + 1 + 14);
 
+  // A drawing right after a text change shows the new layout, not the one before.
+  detail->setText("One line.");
+  ASSERT_TRUE(content.drawPng().has_value());
+  EXPECT_EQ(detailWidget->height(), dynamic_cast<QtLabel&>(*detail).label()->lineHeight());
+  detail->setText(longText);
+  ASSERT_TRUE(content.drawPng().has_value());
+  EXPECT_EQ(detailWidget->height(), 3 * dynamic_cast<QtLabel&>(*detail).label()->lineHeight());
+
   // A hidden button takes no room, and the column shrinks by its height and spacing.
   const int withButton = columnWidget->height();
   button->setHidden(true);
-  settleLayouts();
+  settleLayouts(dynamic_cast<QtWindow&>(*window).widget());
   EXPECT_FALSE(buttonWidget->isVisible());
   EXPECT_EQ(columnWidget->height(), withButton - buttonWidget->height() - 16);
 }
