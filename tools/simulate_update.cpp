@@ -1,0 +1,530 @@
+// simulate-update: plays the updater's side of the exchange directory against the real
+// OrvandaleUpdateProgress, prints what the program answers as it goes, and checks it against
+// the protocol. Exit status 0: the program kept to the protocol; 1: it did not, or did not
+// answer in time; 2: the command line or the timeline file is unusable.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "exchange/receipt.h"
+#include "tools/protocol_check.h"
+#include "tools/timeline.h"
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace orvandale::simulate {
+namespace {
+
+constexpr const char* usage = R"(usage: simulate-update [options]
+
+Plays an updater against OrvandaleUpdateProgress: makes an exchange directory, writes
+session.json, starts the program on it and rewrites status.json along a timeline, printing
+every file the program answers with and checking it against the protocol.
+
+options:
+  --scenario NAME   a built-in timeline (default: normal); --list shows them
+  --timeline FILE   a timeline file instead: one step a line, "<seconds> <phase> [message]"
+                    (see docs/protocol.md)
+  --dir DIR         the exchange directory to use (made if missing; default: a new one
+                    under $TMPDIR); it is kept after the run
+  --program PATH    the program to run (default: OrvandaleUpdateProgress beside this tool)
+  --capture         ask the program for a PNG snapshot per phase
+  --offscreen       run the program on Qt's offscreen platform (no display needed)
+  --version TEXT    the version in session.json (default: 4.1.0)
+  --timeout SECONDS how long to wait for each answer of the program (default: 10)
+  --list            list the scenarios and exit
+  --help            show this text and exit
+
+exit status: 0 the program kept to the protocol; 1 it did not, or did not answer in time;
+2 unusable options or timeline file.
+)";
+
+struct Options {
+  const Scenario* scenario = nullptr;
+  std::optional<fs::path> timeline;
+  std::optional<fs::path> directory;
+  std::optional<fs::path> program;
+  bool capture = false;
+  bool offscreen = false;
+  std::string version = "4.1.0";
+  double timeout = 10;
+};
+
+struct UsageError {
+  std::string what;
+};
+
+std::variant<Options, UsageError, int> parseOptions(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string option = argv[i];
+    auto value = [&]() -> std::optional<std::string> {
+      if (i + 1 >= argc) return std::nullopt;
+      return std::string(argv[++i]);
+    };
+    if (option == "--help" || option == "-h") {
+      std::cout << usage;
+      return 0;
+    }
+    if (option == "--list") {
+      for (const Scenario& scenario : scenarios()) std::cout << "  " << scenario.name << ": " << scenario.description << "\n";
+      return 0;
+    }
+    if (option == "--capture") {
+      options.capture = true;
+    } else if (option == "--offscreen") {
+      options.offscreen = true;
+    } else if (option == "--scenario" || option == "--timeline" || option == "--dir" || option == "--program" ||
+               option == "--version" || option == "--timeout") {
+      const std::optional<std::string> given = value();
+      if (!given) return UsageError{option + " needs a value"};
+      if (option == "--scenario") {
+        options.scenario = findScenario(*given);
+        if (options.scenario == nullptr) return UsageError{"no scenario \"" + *given + "\" (--list shows them)"};
+      } else if (option == "--timeline") {
+        options.timeline = *given;
+      } else if (option == "--dir") {
+        options.directory = *given;
+      } else if (option == "--program") {
+        options.program = *given;
+      } else if (option == "--version") {
+        options.version = *given;
+      } else {
+        char* end = nullptr;
+        options.timeout = std::strtod(given->c_str(), &end);
+        if (end == given->c_str() || *end != '\0' || !(options.timeout > 0)) {
+          return UsageError{"--timeout takes a number of seconds above 0, not \"" + *given + "\""};
+        }
+      }
+    } else {
+      return UsageError{"unknown option \"" + option + "\""};
+    }
+  }
+  if (options.scenario != nullptr && options.timeline) return UsageError{"give --scenario or --timeline, not both"};
+  if (options.scenario == nullptr && !options.timeline) options.scenario = &scenarios().front();
+  return options;
+}
+
+std::string readAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+std::string shorten(const std::string& text, std::size_t most = 72) {
+  if (text.size() <= most) return text;
+  std::size_t cut = most;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // keep UTF-8 whole
+  return text.substr(0, cut) + "…";
+}
+
+std::string quoted(const std::string& text) {
+  return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// A file of the exchange directory as last seen, to tell a new version from the old one.
+struct Seen {
+  ino_t inode = 0;
+  std::int64_t modified = 0;
+  off_t size = -1;
+  bool operator==(const Seen&) const = default;
+};
+
+std::optional<Seen> look(const fs::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  return Seen{info.st_ino, static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec,
+              info.st_size};
+}
+
+class Run {
+ public:
+  Run(const Options& options, std::vector<Step> steps, const Scenario* scenario)
+      : options_(options), steps_(std::move(steps)), scenario_(scenario) {}
+
+  int go();
+
+ private:
+  long elapsedMs() const {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count());
+  }
+  void say(const std::string& line) {
+    clearLive();
+    std::printf("%6ld ms  %s\n", elapsedMs(), line.c_str());
+    std::fflush(stdout);
+  }
+  void live(const std::string& line) {
+    if (!liveLine_) return;
+    std::fprintf(stderr, "\r\033[K  %s", line.c_str());
+    std::fflush(stderr);
+    liveShown_ = true;
+  }
+  void clearLive() {
+    if (!liveShown_) return;
+    std::fprintf(stderr, "\r\033[K");
+    liveShown_ = false;
+  }
+
+  bool prepare();
+  bool startProgram();
+  void writeStatus(const Step& step);
+  void perform(const Step& step);
+  /// Watches the directory and the program for `seconds`, or until the program has ended.
+  void watch(double seconds, const std::string& waitingFor);
+  void watchOnce();
+  void reap(bool wait);
+  void endProgram();
+  int summary();
+
+  const Options& options_;
+  std::vector<Step> steps_;
+  const Scenario* scenario_;
+  fs::path directory_;
+  fs::path outputs_;
+  Clock::time_point start_;
+  pid_t program_ = -1;
+  pid_t parent_ = -1;
+  std::optional<int> status_;
+  std::optional<ProtocolCheck> check_;
+  std::map<std::string, Seen> seen_;
+  std::map<std::string, Seen> snapshots_;  // snapshot files as last reported
+  std::set<std::string> snapshotsWritten_;  // every snapshot reported in the run, gone or not
+  std::string lastPhase_;
+  int statusWrites_ = 0;
+  bool liveLine_ = ::isatty(STDERR_FILENO) == 1;
+  bool liveShown_ = false;
+};
+
+bool Run::prepare() {
+  if (options_.directory) {
+    directory_ = fs::absolute(*options_.directory);
+    std::error_code error;
+    fs::create_directories(directory_, error);
+    if (error || !fs::is_directory(directory_)) {
+      std::fprintf(stderr, "simulate-update: cannot use %s as the exchange directory\n", directory_.c_str());
+      return false;
+    }
+  } else {
+    std::string pattern = (fs::temp_directory_path() / "orvandale-update-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+      std::perror("simulate-update: mkdtemp");
+      return false;
+    }
+    directory_ = pattern;
+  }
+  std::string pattern = (fs::temp_directory_path() / "simulate-update-output-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) return false;
+  outputs_ = pattern;
+
+  int parentPid = static_cast<int>(::getpid());
+  if (scenario_ != nullptr && scenario_->standInParent) {
+    // A process standing in for the application being updated; a step ends it.
+    parent_ = ::fork();
+    if (parent_ == 0) {
+      for (;;) ::pause();
+    }
+    parentPid = static_cast<int>(parent_);
+  }
+  const auto startedAgo = scenario_ != nullptr ? scenario_->startedAgo : std::chrono::seconds(0);
+  const auto startedAt = std::chrono::duration_cast<std::chrono::milliseconds>(
+      (std::chrono::system_clock::now() - startedAgo).time_since_epoch());
+  exchange::writeReceiptFile(directory_, "session.json",
+                             {{"version", options_.version},
+                              {"parentPid", std::int64_t{parentPid}},
+                              {"startedAt", std::int64_t{startedAt.count()}},
+                              {"capture", options_.capture}});
+  if (!fs::exists(directory_ / "session.json")) {
+    std::fprintf(stderr, "simulate-update: cannot write session.json into %s\n", directory_.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool Run::startProgram() {
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  const fs::path program = options_.program.value_or(self.parent_path() / "OrvandaleUpdateProgress");
+  if (::access(program.c_str(), X_OK) != 0) {
+    std::fprintf(stderr, "simulate-update: no program to run at %s (use --program)\n", program.c_str());
+    return false;
+  }
+  const std::string out = (outputs_ / "output").string();
+  const std::string directory = directory_.string();
+  start_ = Clock::now();
+  program_ = ::fork();
+  if (program_ < 0) return false;
+  if (program_ == 0) {
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int none = ::open("/dev/null", O_RDONLY);
+    if (fd < 0 || none < 0) ::_exit(126);
+    ::dup2(none, 0);
+    ::dup2(fd, 1);
+    ::dup2(fd, 2);
+    if (options_.offscreen) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    ::execl(program.c_str(), program.c_str(), directory.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  check_.emplace(static_cast<int>(program_), options_.capture);
+  say("started " + program.filename().string() + " (pid " + std::to_string(program_) + ") on " + directory_.string() +
+      (options_.capture ? ", snapshots on" : "") + (options_.offscreen ? ", offscreen" : ""));
+  return true;
+}
+
+void Run::writeStatus(const Step& step) {
+  std::error_code ignored;
+  if (!fs::exists(directory_)) {
+    fs::create_directories(directory_, ignored);
+    say("made the exchange directory again");
+  }
+  exchange::Receipt status;
+  if (step.phase) status["phase"] = *step.phase;
+  if (step.message) status["message"] = *step.message;
+  // Written as a careful updater does: a whole new file renamed over the old one.
+  exchange::writeReceiptFile(directory_, "status.json", status);
+  ++statusWrites_;
+  lastPhase_ = step.phase.value_or("preparing");
+  if (check_) check_->statusWritten(step.phase);
+}
+
+void Run::perform(const Step& step) {
+  switch (step.kind) {
+    case Step::Kind::status:
+      writeStatus(step);
+      say("wrote status.json: " + describe(step));
+      break;
+    case Step::Kind::endParent:
+      if (parent_ > 0) {
+        ::kill(parent_, SIGKILL);
+        ::waitpid(parent_, nullptr, 0);
+        say("ended the parent application (pid " + std::to_string(parent_) + ")");
+        parent_ = -1;
+      } else {
+        say("no stand-in parent to end: the parent is this tool (use a scenario with one)");
+      }
+      break;
+    case Step::Kind::removeDirectory: {
+      std::error_code ignored;
+      fs::remove_all(directory_, ignored);
+      seen_.clear();
+      snapshots_.clear();
+      say("removed the exchange directory");
+      break;
+    }
+  }
+}
+
+void Run::reap(bool wait) {
+  if (status_ || program_ <= 0) return;
+  int raw = 0;
+  if (::waitpid(program_, &raw, wait ? 0 : WNOHANG) != program_) return;
+  status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
+void Run::watchOnce() {
+  auto fresh = [this](const std::string& name) -> std::optional<std::string> {
+    const std::optional<Seen> now = look(directory_ / name);
+    if (!now) return std::nullopt;
+    auto& before = seen_[name];
+    if (before == *now) return std::nullopt;
+    before = *now;
+    return readAll(directory_ / name);
+  };
+
+  if (auto bytes = fresh("ready.json")) {
+    const nlohmann::json ready = check_->readyAppeared(*bytes);
+    say("ready.json: " + (ready.is_discarded() ? *bytes : "pid " + ready.value("pid", nlohmann::json()).dump() +
+                                                              ", windowId " +
+                                                              ready.value("windowId", nlohmann::json()).dump()));
+  }
+  if (auto bytes = fresh("display.json")) {
+    const nlohmann::json display = check_->displayAppeared(*bytes);
+    if (display.is_object() && display.contains("canClose") && display["heading"].is_string() &&
+        display["detail"].is_string() && display["phase"].is_string()) {
+      say("display.json: " + quoted(display["phase"]) + " · " + quoted(display["heading"]) + " · " +
+          quoted(shorten(display["detail"])) + " · canClose " + display["canClose"].dump());
+    } else {
+      say("display.json: " + *bytes);
+    }
+  }
+  if (auto bytes = fresh("finished.json")) {
+    check_->finishedAppeared(*bytes);
+    say("finished.json: " + *bytes);
+  }
+
+  // Snapshots are written in place: one is reported once its size has held for a look.
+  std::error_code error;
+  for (const auto& entry : fs::directory_iterator(directory_, error)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.ends_with(".png")) continue;
+    const std::optional<Seen> now = look(entry.path());
+    if (!now) continue;
+    Seen& pending = seen_[name];
+    if (pending == *now && !(snapshots_[name] == *now)) {
+      snapshots_[name] = *now;
+      snapshotsWritten_.insert(name);
+      say("snapshot " + name + " (" + std::to_string((now->size + 1023) / 1024) + " KiB)");
+    }
+    pending = *now;
+  }
+}
+
+void Run::watch(double seconds, const std::string& waitingFor) {
+  const auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+  while (Clock::now() < until) {
+    watchOnce();
+    reap(false);
+    if (status_) return;
+    if (!check_->readySeen() && Clock::now() - start_ > std::chrono::duration<double>(options_.timeout)) {
+      check_->breach("no ready.json within " + std::to_string(static_cast<int>(options_.timeout)) + " s of the start");
+      return;
+    }
+    const double left = std::chrono::duration<double>(until - Clock::now()).count();
+    char line[160];
+    std::snprintf(line, sizeof line, "%.1f s  %s: %s, %.1f s left", static_cast<double>(elapsedMs()) / 1000.0, lastPhase_.c_str(),
+                  waitingFor.c_str(), left > 0 ? left : 0);
+    live(line);
+    std::this_thread::sleep_for(20ms);
+  }
+}
+
+void Run::endProgram() {
+  reap(false);
+  if (status_) return;
+  ::kill(program_, SIGTERM);
+  for (int i = 0; i < 100 && !status_; ++i) {
+    std::this_thread::sleep_for(20ms);
+    reap(false);
+  }
+  if (!status_) {
+    ::kill(program_, SIGKILL);
+    reap(true);
+  }
+}
+
+int Run::go() {
+  if (!prepare()) return 1;
+  // The first status is in place before the program starts, as an updater would have it.
+  const bool firstIsStatus = steps_.front().kind == Step::Kind::status;
+  if (firstIsStatus) writeStatus(steps_.front());
+  if (!startProgram()) return 1;
+  if (firstIsStatus) {
+    check_->statusWritten(steps_.front().phase);
+    say("status.json already holds: " + describe(steps_.front()));
+  }
+
+  bool completed = false;
+  for (std::size_t index = 0; index < steps_.size() && !status_; ++index) {
+    const Step& step = steps_[index];
+    if (index > 0 || !firstIsStatus) perform(step);
+    if (step.kind == Step::Kind::status && step.phase == "complete") {
+      completed = true;
+      watch(options_.timeout, "waiting for finished.json and the program's end");
+      if (!status_) check_->breach("the program did not end within " + std::to_string(static_cast<int>(options_.timeout)) +
+                                   " s of \"complete\"");
+      break;
+    }
+    watch(step.hold, index + 1 < steps_.size() ? "next: " + describe(steps_[index + 1]) : "end of the timeline");
+    if (!check_->breaches().empty() && !check_->readySeen()) break;
+  }
+  watchOnce();
+  clearLive();
+
+  if (status_) {
+    say("the program exited with status " + std::to_string(*status_));
+    check_->programEnded(*status_, readAll(outputs_ / "output"));
+  } else {
+    if (!completed) say("the timeline has no \"complete\": ending the program");
+    endProgram();
+    say("ended the program (status " + std::to_string(*status_) + ")");
+    if (completed) check_->breach("the program had to be ended by the tool");
+    const std::string output = readAll(outputs_ / "output");
+    if (!output.empty()) check_->breach("the program printed: " + output.substr(0, 400));
+  }
+  if (parent_ > 0) {
+    ::kill(parent_, SIGKILL);
+    ::waitpid(parent_, nullptr, 0);
+  }
+  return summary();
+}
+
+int Run::summary() {
+  check_->finish(snapshotsWritten_, scenario_ != nullptr ? scenario_->expectations : std::vector<Expectation>{});
+  std::set<std::string> snapshots;
+  for (const std::string& name : snapshotsWritten_) {
+    if (fs::exists(directory_ / name)) snapshots.insert(name);
+  }
+  std::error_code ignored;
+  fs::remove_all(outputs_, ignored);
+
+  auto count = [](std::size_t n, const char* what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); };
+  std::printf("\nsummary: %s, %s, %s, %s, %s, program status %s\n",
+              scenario_ != nullptr ? ("scenario " + scenario_->name).c_str() : "timeline file",
+              count(static_cast<std::size_t>(statusWrites_), "status write").c_str(),
+              count(check_->publications().size(), "publication").c_str(),
+              count(snapshotsWritten_.size(), "snapshot file").c_str(),
+              check_->finishedSeen() ? "finished" : "not finished", status_ ? std::to_string(*status_).c_str() : "?");
+  std::printf("exchange directory: %s\n", directory_.c_str());
+  for (const std::string& name : snapshots) std::printf("snapshot: %s\n", (directory_ / name).c_str());
+  if (check_->breaches().empty()) {
+    std::printf("result: the program kept to the protocol\n");
+    return 0;
+  }
+  for (const std::string& breach : check_->breaches()) std::printf("BREACH: %s\n", breach.c_str());
+  return 1;
+}
+
+}  // namespace
+}  // namespace orvandale::simulate
+
+int main(int argc, char** argv) {
+  using namespace orvandale::simulate;
+  auto parsed = parseOptions(argc, argv);
+  if (const int* done = std::get_if<int>(&parsed)) return *done;
+  if (const auto* error = std::get_if<UsageError>(&parsed)) {
+    std::fprintf(stderr, "simulate-update: %s\n\n%s", error->what.c_str(), usage);
+    return 2;
+  }
+  const Options& options = std::get<Options>(parsed);
+
+  std::vector<Step> steps;
+  if (options.timeline) {
+    std::ifstream in(*options.timeline, std::ios::binary);
+    if (!in) {
+      std::fprintf(stderr, "simulate-update: cannot read the timeline file %s\n", options.timeline->c_str());
+      return 2;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    auto read = parseTimeline(text.str());
+    if (const auto* error = std::get_if<TimelineError>(&read)) {
+      std::fprintf(stderr, "simulate-update: %s:%d: %s\n", options.timeline->c_str(), error->line, error->what.c_str());
+      return 2;
+    }
+    steps = std::get<std::vector<Step>>(read);
+  } else {
+    steps = options.scenario->steps;
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+  Run run(options, std::move(steps), options.timeline ? nullptr : options.scenario);
+  return run.go();
+}
