@@ -43,13 +43,16 @@ std::variant<std::string, std::error_code> readRegularFile(const std::filesystem
   std::size_t used = 0;
   for (;;) {
     if (used == content.size()) content.resize(content.size() * 2);
-    const ssize_t got = ::read(file.get(), content.data() + used, content.size() - used);
+    const std::size_t wanted = content.size() - used;
+    const ssize_t got = ::read(file.get(), content.data() + used, wanted);
     if (got < 0) {
       if (errno == EINTR) continue;
       return lastError();
     }
-    if (got == 0) break;
     used += static_cast<std::size_t>(got);
+    // A regular file reads short only at its end; the buffer has room for one byte more than
+    // the size seen, so a file read whole ends here without another call.
+    if (static_cast<std::size_t>(got) < wanted) break;
   }
   content.resize(used);
   return content;

@@ -56,7 +56,7 @@ MemoryLabel::MemoryLabel(MemoryToolkit& toolkit, std::string name, std::string_v
 
 void MemoryLabel::setText(std::string_view text) {
   shownText = text;
-  toolkit_.record(name + ".setText(" + shownText + ")");
+  if (toolkit_.recording) toolkit_.record(name + ".setText(" + shownText + ")");
 }
 
 std::string MemoryLabel::text() const { return shownText; }
@@ -90,12 +90,12 @@ void MemorySpinner::setIndeterminate(bool value) {
 
 void MemorySpinner::startAnimation() {
   if (indeterminate) animating = true;
-  toolkit_.record(name + ".startAnimation()");
+  if (toolkit_.recording) toolkit_.record(name + ".startAnimation()");
 }
 
 void MemorySpinner::stopAnimation() {
   animating = false;
-  toolkit_.record(name + ".stopAnimation()");
+  if (toolkit_.recording) toolkit_.record(name + ".stopAnimation()");
 }
 
 MemoryButton::MemoryButton(MemoryToolkit& toolkit, std::string name, std::string_view title)
@@ -108,7 +108,7 @@ void MemoryButton::setAction(std::function<void()> value) {
 
 void MemoryButton::setHidden(bool value) {
   hidden = value;
-  toolkit_.record(name + ".setHidden(" + flag(value) + ")");
+  if (toolkit_.recording) toolkit_.record(name + ".setHidden(" + flag(value) + ")");
 }
 
 MemoryStackView::MemoryStackView(MemoryToolkit& toolkit, std::string name, std::vector<std::shared_ptr<View>> views)
@@ -319,6 +319,7 @@ std::vector<std::string> MemoryToolkit::callsSince(std::size_t mark) const {
 }
 
 void MemoryToolkit::record(std::string call) {
+  if (!recording) return;
   calls.push_back(std::move(call));
   if (observer) observer(calls.back());
 }

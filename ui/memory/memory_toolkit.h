@@ -180,8 +180,9 @@ class MemoryToolkit final : public Application {
   bool contentViewMissing = false;  // windows made from now on have no content view
   bool drawingFails = false;        // drawPng gives nothing
 
-  /// Every call made on the toolkit and its elements, in order.
+  /// Every call made on the toolkit and its elements, in order, while `recording`.
   std::vector<std::string> calls;
+  bool recording = true;  // a benchmark switches it off, so that it measures the program only
   /// Told of every call as it is recorded: a test can look at the world at that moment.
   std::function<void(const std::string& call)> observer;
 
