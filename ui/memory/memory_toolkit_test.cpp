@@ -2,23 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/counting_delegate.h"
+
 namespace orvandale::ui::memory {
 namespace {
 
-class Delegate final : public WindowDelegate, public ApplicationDelegate {
- public:
-  bool windowShouldClose() override {
-    ++asked;
-    return allow;
-  }
-  void windowWillClose() override { ++willClose; }
-  void applicationDidFinishLaunching() override { ++launched; }
-
-  bool allow = false;
-  int asked = 0;
-  int willClose = 0;
-  int launched = 0;
-};
+using Delegate = orvandale::testing::CountingDelegate;
 
 // The tests of the program rely on the drivers delivering callbacks as the real toolkit does.
 TEST(MemoryToolkitTest, DeliversNoCallbackAfterTermination) {
@@ -59,11 +48,11 @@ TEST(MemoryToolkitTest, CloseAsksTheDelegateAndAHiddenButtonIsNotClickable) {
   window->makeKeyAndOrderFront();
   EXPECT_FALSE(toolkit.requestClose(*toolkit.windows.at(0)));
   EXPECT_EQ(delegate->asked, 1);
-  EXPECT_EQ(delegate->willClose, 0);
+  EXPECT_EQ(delegate->closed, 0);
   EXPECT_TRUE(toolkit.windows.at(0)->visible);
   delegate->allow = true;
   EXPECT_TRUE(toolkit.requestClose(*toolkit.windows.at(0)));
-  EXPECT_EQ(delegate->willClose, 1);
+  EXPECT_EQ(delegate->closed, 1);
   EXPECT_FALSE(toolkit.windows.at(0)->visible);
 
   auto button = toolkit.makeButton("b");

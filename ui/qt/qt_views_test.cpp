@@ -11,30 +11,14 @@
 #include <QPushButton>
 #include <QTest>
 
+#include "tests/support/counting_delegate.h"
 #include "ui/qt/qt_application.h"
 #include "ui/qt/qt_views.h"
 
 namespace orvandale::ui::qt {
 namespace {
 
-class Delegate final : public WindowDelegate, public ApplicationDelegate {
- public:
-  bool windowShouldClose() override {
-    ++asked;
-    return allow;
-  }
-  void windowWillClose() override { ++closed; }
-  void applicationDidFinishLaunching() override {
-    ++launched;
-    if (onLaunch) onLaunch();
-  }
-
-  bool allow = false;
-  int asked = 0;
-  int closed = 0;
-  int launched = 0;
-  std::function<void()> onLaunch;
-};
+using Delegate = orvandale::testing::CountingDelegate;
 
 constexpr const char* longText =
     "This is taking longer than expected. You can keep waiting or close this status window. Closing it does not "
