@@ -18,7 +18,8 @@ constexpr auto pollInterval = std::chrono::milliseconds(500);
 
 UpdateProgress::UpdateProgress(Token, Services services, std::filesystem::path exchangeDirectory) : services_(services) {
   ui::Application& application = services_.application;
-  window = application.makeWindow(500, 230, ui::WindowStyle{.titled = true, .closable = true, .miniaturizable = true, .resizable = false});
+  window = application.makeWindow(
+      500, 230, ui::WindowStyle{.titled = true, .closable = true, .miniaturizable = true, .resizable = false});
   heading = application.makeLabel(progress::texts::preparingHeading);
   detail = application.makeWrappingLabel(progress::texts::preparingDetail);
   elapsed = application.makeLabel("");

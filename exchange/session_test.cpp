@@ -84,6 +84,7 @@ const LoadCase loadCases[] = {
     {"two texts", R"({} {})", std::nullopt, Kind::unparsable},
     {"invalid UTF-8", "{\"version\":\"\xff\xfe\",\"parentPid\":1,\"startedAt\":0}", std::nullopt, Kind::unparsable},
     {"comment", "{/* */\"version\":\"v\",\"parentPid\":1,\"startedAt\":0}", std::nullopt, Kind::unparsable},
+    {"startedAt beyond any double", R"({"version":"v","parentPid":1,"startedAt":1e400})", std::nullopt, Kind::unparsable},
 };
 
 TEST(SessionTest, LoadsOrFailsByContent) {
