@@ -43,7 +43,8 @@ bool isPlainFileName(std::string_view name) {
 std::optional<std::string> serialiseReceipt(const Receipt& values) {
   nlohmann::json object = nlohmann::json::object();
   for (const auto& [key, value] : values) {
-    std::visit([&object, &key](const auto& v) { object[key] = v; }, value);
+    // An init-capture: clang before 16 cannot capture a structured binding by name.
+    std::visit([&object, &name = key](const auto& v) { object[name] = v; }, value);
   }
   try {
     return object.dump();

@@ -27,6 +27,15 @@ void writeFile(const std::filesystem::path& path, std::string_view content) {
   ASSERT_TRUE(out.good()) << "cannot write " << path;
 }
 
+void replaceFile(const std::filesystem::path& path, std::string_view content) {
+  std::filesystem::path beside = path;
+  beside += ".writing";
+  writeFile(beside, content);
+  std::error_code error;
+  std::filesystem::rename(beside, path, error);
+  ASSERT_FALSE(error) << "cannot rename " << beside << " over " << path << ": " << error.message();
+}
+
 std::string readFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return "<missing>";

@@ -26,6 +26,11 @@ class TempDir {
 /// Writes `content` to `path`, replacing what was there; fails the test when it cannot.
 void writeFile(const std::filesystem::path& path, std::string_view content);
 
+/// Replaces `path` with a file holding `content` in one step (a file written beside it, then
+/// renamed), as an updater that never lets a reader see a partial file; fails the test when
+/// it cannot.
+void replaceFile(const std::filesystem::path& path, std::string_view content);
+
 /// The whole content of `path`, or "<missing>" when it cannot be read.
 std::string readFile(const std::filesystem::path& path);
 

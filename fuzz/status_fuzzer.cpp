@@ -1,0 +1,45 @@
+// status.json holding any bytes at all. The poll's reading gives exactly the phase and message
+// that the library's whole parse of the same bytes gives, or an empty report, and whatever it
+// gives can be published: display.json always serialises. Never a crash, a hang, a leak or
+// undefined behaviour.
+
+#include <cstddef>
+#include <cstdint>
+
+#include <nlohmann/json.hpp>
+
+#include "exchange/receipt.h"
+#include "exchange/status.h"
+#include "fuzz/scratch.h"
+#include "progress/phase_rules.h"
+#include "progress/publication.h"
+
+namespace {
+
+namespace exchange = orvandale::exchange;
+namespace fuzz = orvandale::fuzz;
+
+exchange::StatusReport expectedOf(std::string_view text) {
+  // The library takes a NUL byte for the end of the text; JSON has no place for one.
+  if (text.find('\0') != std::string_view::npos) return {};
+  const nlohmann::json whole = nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+  if (!whole.is_object()) return {};
+  return exchange::statusFromObject(whole);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text = fuzz::textOf(data, size);
+  const auto& dir = fuzz::scratchDirectory();
+  fuzz::writeBytes(dir / exchange::statusFileName, text);
+
+  const exchange::StatusReport report = exchange::readStatus(dir);
+  fuzz::check(report == expectedOf(text), "phase and message as the whole parse gives them");
+
+  // Whatever was read goes into display.json as the phase, and as the detail when shown.
+  const std::string phase = orvandale::progress::phaseOf(report);
+  const auto record = orvandale::progress::displayRecord(phase, "heading", report.message.value_or(""), true);
+  fuzz::check(exchange::serialiseReceipt(record).has_value(), "what was read can be published");
+  return 0;
+}
