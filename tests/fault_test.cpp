@@ -425,7 +425,17 @@ TEST_F(FaultTest, TheExchangeDirectoryRemovedWhileTheProgramRuns) {
   start(exchange);
   ASSERT_TRUE(awaitPhase("installing"));
 
-  fs::remove_all(exchange);
+  // The directory leaves its path in one step, then goes. The program may be writing the
+  // snapshot that follows display.json: a file it was creating as the path went may still
+  // land in the moved directory, so its removal is tried again until it holds.
+  const fs::path removed = root / "removed";
+  fs::rename(exchange, removed);
+  std::error_code removal;
+  for (int attempt = 0; attempt < 50 && fs::exists(removed); ++attempt) {
+    fs::remove_all(removed, removal);
+    if (removal) std::this_thread::sleep_for(10ms);
+  }
+  ASSERT_FALSE(fs::exists(removed)) << "cannot remove the directory: " << removal.message();
   std::this_thread::sleep_for(1500ms);
   ASSERT_TRUE(program->running());
   EXPECT_EQ(entryNames(root.path()), std::set<std::string>{"outside"}) << "the directory was made again";

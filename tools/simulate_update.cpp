@@ -323,8 +323,14 @@ void Run::perform(const Step& step) {
       }
       break;
     case Step::Kind::removeDirectory: {
+      // The program may be writing a file into it at this moment, which makes one removal
+      // fail with the directory not empty: try again until it is gone.
       std::error_code ignored;
-      fs::remove_all(directory_, ignored);
+      for (int attempt = 0; attempt < 50 && fs::exists(directory_, ignored); ++attempt) {
+        if (fs::remove_all(directory_, ignored) == static_cast<std::uintmax_t>(-1)) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+      }
       seen_.clear();
       snapshots_.clear();
       say("removed the exchange directory");
