@@ -18,8 +18,10 @@
 
 #include "app/update_progress.h"
 #include "exchange/receipt.h"
+#include "exchange/status.h"
 #include "fuzz/scratch.h"
 #include "platform/manual_platform.h"
+#include "progress/phase_rules.h"
 #include "progress/publication.h"
 #include "ui/memory/memory_toolkit.h"
 
@@ -52,14 +54,9 @@ const Layout& layout() {
 
 // The phase the poll acts on, by the library's whole parse of status.json.
 std::string phaseOf(std::string_view status) {
-  // The library takes a NUL byte for the end of the text; JSON has no place for one.
-  if (status.find('\0') != std::string_view::npos) return "preparing";
-  const nlohmann::json whole = nlohmann::json::parse(status, nullptr, /*allow_exceptions=*/false);
-  if (whole.is_object()) {
-    const auto found = whole.find("phase");
-    if (found != whole.end() && found->is_string()) return found->get<std::string>();
-  }
-  return "preparing";
+  const nlohmann::json whole = fuzz::wholeParse(status);
+  return orvandale::progress::phaseOf(whole.is_object() ? orvandale::exchange::statusFromObject(whole)
+                                                        : orvandale::exchange::StatusReport{});
 }
 
 void checkOutsideUntouched(const Layout& paths) {

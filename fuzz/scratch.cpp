@@ -72,6 +72,11 @@ std::string readBytes(const std::filesystem::path& path, bool* found) {
   return content;
 }
 
+nlohmann::json wholeParse(std::string_view text) {
+  if (text.find('\0') != std::string_view::npos) return nlohmann::json(nlohmann::json::value_t::discarded);
+  return nlohmann::json::parse(text, nullptr, /*allow_exceptions=*/false);
+}
+
 std::set<std::string> entryNames(const std::filesystem::path& directory) {
   std::set<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(directory)) names.insert(entry.path().filename().string());

@@ -1,8 +1,9 @@
 #pragma once
 
 // What the fuzz targets share: a scratch directory of their own for the exchange files, a
-// plain whole-file write, and the check that turns a broken promise into a crash libFuzzer
-// reports with the input that caused it.
+// plain whole-file write, the library's whole parse that the program's reading is compared
+// with, and the check that turns a broken promise into a crash libFuzzer reports with the
+// input that caused it.
 
 #include <cstddef>
 #include <cstdint>
@@ -10,6 +11,8 @@
 #include <set>
 #include <string>
 #include <string_view>
+
+#include <nlohmann/json.hpp>
 
 namespace orvandale::fuzz {
 
@@ -32,6 +35,11 @@ std::set<std::string> entryNames(const std::filesystem::path& directory);
 
 /// Removes every entry of `directory`, which stays.
 void emptyDirectory(const std::filesystem::path& directory);
+
+/// The library's whole (DOM) parse of `text`: what the program's reading of the same bytes
+/// must agree with. A discarded value when `text` is not one JSON text, or when it holds a NUL
+/// byte: the library takes a NUL for the end of its input, JSON has no place for one.
+nlohmann::json wholeParse(std::string_view text);
 
 /// The fuzzer's input as text.
 inline std::string_view textOf(const std::uint8_t* data, std::size_t size) {

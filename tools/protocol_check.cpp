@@ -10,10 +10,6 @@ nlohmann::json parseObject(const std::string& bytes) {
   return value;
 }
 
-std::string quoted(const std::string& text) {
-  return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
 bool hasExactly(const nlohmann::json& object, std::initializer_list<const char*> keys) {
   if (object.size() != keys.size()) return false;
   for (const char* key : keys) {
@@ -57,7 +53,7 @@ nlohmann::json ProtocolCheck::displayAppeared(const std::string& bytes) {
     return display;
   }
   const std::string phase = display["phase"];
-  if (!writtenPhases_.contains(phase)) breach("display.json shows the phase " + quoted(phase) + ", which was never written");
+  if (!writtenPhases_.contains(phase)) breach("display.json shows the phase " + jsonString(phase) + ", which was never written");
   if (phase == "complete") breach("display.json was published for \"complete\"");
   const bool canClose = display["canClose"];
   if (closingAllowed_ && !canClose) breach("closing was allowed, then display.json says it is not");
@@ -72,8 +68,12 @@ void ProtocolCheck::finishedAppeared(const std::string& bytes) {
   finished_ = true;
 }
 
-void ProtocolCheck::programEnded(int status, std::string_view output) {
+void ProtocolCheck::outputSeen(std::string_view output) {
   if (!output.empty()) breach("the program printed: " + std::string(output.substr(0, 400)));
+}
+
+void ProtocolCheck::programEnded(int status, std::string_view output) {
+  outputSeen(output);
   if (!completeWritten_) {
     breach("the program ended with status " + std::to_string(status) + " before \"complete\" was written");
     return;
@@ -97,7 +97,7 @@ void ProtocolCheck::finish(const std::set<std::string>& snapshots, const std::ve
                     (!expected.detail || display["detail"] == *expected.detail) &&
                     (!expected.canClose || display["canClose"] == *expected.canClose));
     }
-    if (!met) breach("expected " + expected.why + " (phase " + quoted(expected.phase) + "), never published");
+    if (!met) breach("expected " + expected.why + " (phase " + jsonString(expected.phase) + "), never published");
   }
 }
 

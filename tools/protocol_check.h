@@ -31,6 +31,10 @@ class ProtocolCheck {
   /// `output` on stdout and stderr together.
   void programEnded(int status, std::string_view output);
 
+  /// What the program printed on stdout and stderr together, when the tool had to end it: the
+  /// program must print nothing, ever.
+  void outputSeen(std::string_view output);
+
   /// At the end of a run: the snapshot files written during it, and what the scenario
   /// expects the program to have published.
   void finish(const std::set<std::string>& snapshots, const std::vector<Expectation>& expectations);

@@ -124,8 +124,9 @@ std::variant<Options, UsageError, int> parseOptions(int argc, char** argv) {
   return options;
 }
 
-std::string readAll(const fs::path& path) {
+std::optional<std::string> readAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
@@ -136,10 +137,6 @@ std::string shorten(const std::string& text, std::size_t most = 72) {
   std::size_t cut = most;
   while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // keep UTF-8 whole
   return text.substr(0, cut) + "…";
-}
-
-std::string quoted(const std::string& text) {
-  return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 // A file of the exchange directory as last seen, to tell a new version from the old one.
@@ -194,6 +191,10 @@ class Run {
   void watchOnce();
   void reap(bool wait);
   void endProgram();
+  /// Ends the stand-in parent application, if there is one still running.
+  bool endParent();
+  /// What the program printed on stdout and stderr together.
+  std::string output() const { return readAll(outputs_ / "output").value_or(""); }
   int summary();
 
   const Options& options_;
@@ -312,16 +313,15 @@ void Run::perform(const Step& step) {
       writeStatus(step);
       say("wrote status.json: " + describe(step));
       break;
-    case Step::Kind::endParent:
-      if (parent_ > 0) {
-        ::kill(parent_, SIGKILL);
-        ::waitpid(parent_, nullptr, 0);
-        say("ended the parent application (pid " + std::to_string(parent_) + ")");
-        parent_ = -1;
+    case Step::Kind::endParent: {
+      const pid_t parent = parent_;
+      if (endParent()) {
+        say("ended the parent application (pid " + std::to_string(parent) + ")");
       } else {
         say("no stand-in parent to end: the parent is this tool (use a scenario with one)");
       }
       break;
+    }
     case Step::Kind::removeDirectory: {
       // The program may be writing a file into it at this moment, which makes one removal
       // fail with the directory not empty: try again until it is gone.
@@ -339,6 +339,14 @@ void Run::perform(const Step& step) {
   }
 }
 
+bool Run::endParent() {
+  if (parent_ <= 0) return false;
+  ::kill(parent_, SIGKILL);
+  ::waitpid(parent_, nullptr, 0);
+  parent_ = -1;
+  return true;
+}
+
 void Run::reap(bool wait) {
   if (status_ || program_ <= 0) return;
   int raw = 0;
@@ -353,7 +361,7 @@ void Run::watchOnce() {
     auto& before = seen_[name];
     if (before == *now) return std::nullopt;
     before = *now;
-    return readAll(directory_ / name);
+    return readAll(directory_ / name).value_or("");
   };
 
   if (auto bytes = fresh("ready.json")) {
@@ -366,8 +374,9 @@ void Run::watchOnce() {
     const nlohmann::json display = check_->displayAppeared(*bytes);
     if (display.is_object() && display.contains("canClose") && display["heading"].is_string() &&
         display["detail"].is_string() && display["phase"].is_string()) {
-      say("display.json: " + quoted(display["phase"]) + " · " + quoted(display["heading"]) + " · " +
-          quoted(shorten(display["detail"])) + " · canClose " + display["canClose"].dump());
+      const std::string phase = display["phase"], heading = display["heading"], detail = display["detail"];
+      say("display.json: " + jsonString(phase) + " · " + jsonString(heading) + " · " + jsonString(shorten(detail)) +
+          " · canClose " + display["canClose"].dump());
     } else {
       say("display.json: " + *bytes);
     }
@@ -457,19 +466,15 @@ int Run::go() {
 
   if (status_) {
     say("the program exited with status " + std::to_string(*status_));
-    check_->programEnded(*status_, readAll(outputs_ / "output"));
+    check_->programEnded(*status_, output());
   } else {
     if (!completed) say("the timeline has no \"complete\": ending the program");
     endProgram();
     say("ended the program (status " + std::to_string(*status_) + ")");
     if (completed) check_->breach("the program had to be ended by the tool");
-    const std::string output = readAll(outputs_ / "output");
-    if (!output.empty()) check_->breach("the program printed: " + output.substr(0, 400));
+    check_->outputSeen(output());
   }
-  if (parent_ > 0) {
-    ::kill(parent_, SIGKILL);
-    ::waitpid(parent_, nullptr, 0);
-  }
+  endParent();
   return summary();
 }
 
@@ -514,14 +519,12 @@ int main(int argc, char** argv) {
 
   std::vector<Step> steps;
   if (options.timeline) {
-    std::ifstream in(*options.timeline, std::ios::binary);
-    if (!in) {
+    const std::optional<std::string> text = readAll(*options.timeline);
+    if (!text) {
       std::fprintf(stderr, "simulate-update: cannot read the timeline file %s\n", options.timeline->c_str());
       return 2;
     }
-    std::ostringstream text;
-    text << in.rdbuf();
-    auto read = parseTimeline(text.str());
+    auto read = parseTimeline(*text);
     if (const auto* error = std::get_if<TimelineError>(&read)) {
       std::fprintf(stderr, "simulate-update: %s:%d: %s\n", options.timeline->c_str(), error->line, error->what.c_str());
       return 2;

@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "progress/texts.h"
+
 namespace orvandale::simulate {
 
 namespace {
@@ -13,10 +15,8 @@ Step status(double hold, std::optional<std::string> phase, std::optional<std::st
   return Step{Step::Kind::status, hold, std::move(phase), std::move(message)};
 }
 
-constexpr const char* attentionHeading = "Update needs attention";
-constexpr const char* longWaitDetail =
-    "This is taking longer than expected. You can keep waiting or close this status window. Closing it does not "
-    "cancel the update.";
+namespace texts = progress::texts;
+
 constexpr const char* diskFull = "The update could not be installed because the disk is full. Free some space, then try again.";
 
 std::string_view trim(std::string_view text) {
@@ -53,36 +53,36 @@ const std::vector<Scenario>& scenarios() {
        {status(2, "preparing"), status(4, "installing"), status(2, "restarting"), status(0, "complete")},
        {},
        false,
-       {{"installing", "Installing update…", std::nullopt, false, "the installing texts, closing not allowed"},
-        {"restarting", "Restarting Orvandale…", std::nullopt, false, "the restarting texts"}}},
+       {{"installing", texts::installingHeading, std::nullopt, false, "the installing texts, closing not allowed"},
+        {"restarting", texts::restartingHeading, std::nullopt, false, "the restarting texts"}}},
       {"error",
        "the installation fails with a message, is retried and completes; closing stays allowed after the error",
        {status(1.5, "preparing"), status(2, "installing"), status(3, "error", diskFull), status(2, "installing"),
         status(0, "complete")},
        {},
        false,
-       {{"error", attentionHeading, diskFull, true, "the error's message, closing allowed"},
-        {"installing", "Installing update…", std::nullopt, true, "after an error closing stays allowed"}}},
+       {{"error", texts::attentionHeading, diskFull, true, "the error's message, closing allowed"},
+        {"installing", texts::installingHeading, std::nullopt, true, "after an error closing stays allowed"}}},
       {"parent-gone",
        "the application being updated quits while the update is preparing",
        {status(2, "preparing"), Step{Step::Kind::endParent, 2.5, {}, {}}, status(0, "complete")},
        {},
        true,
-       {{"preparing", attentionHeading,
-         "Orvandale closed before installation started. Reopen Orvandale and try the update again.", true,
+       {{"preparing", texts::attentionHeading, texts::fallbackDetail, true,
          "the attention texts once the parent application is gone"}}},
       {"long-wait",
        "an update that started 601 s ago: the long-wait text, and closing allowed at once",
        {status(3, "installing"), status(0, "complete")},
        std::chrono::seconds(601),
        false,
-       {{"installing", "Installing update…", longWaitDetail, true, "the long-wait text with closing allowed"}}},
+       {{"installing", texts::installingHeading, texts::longWaitDetail, true,
+         "the long-wait text with closing allowed"}}},
       {"unknown-phase",
        "the updater reports a phase the window does not know: it shows the preparing texts under that name",
        {status(1.5, "preparing"), status(2.5, "downloading"), status(1.5, "installing"), status(0, "complete")},
        {},
        false,
-       {{"downloading", "Preparing update…", "Closing Orvandale safely. Your shows and settings will be kept.", false,
+       {{"downloading", texts::preparingHeading, texts::preparingDetail, false,
          "an unknown phase is shown with the preparing texts and published under its own name"}}},
       {"vanishing-directory",
        "the exchange directory is removed while the program runs, then made again",
@@ -90,7 +90,7 @@ const std::vector<Scenario>& scenarios() {
         status(0, "complete")},
        {},
        false,
-       {{"restarting", "Restarting Orvandale…", std::nullopt, false,
+       {{"restarting", texts::restartingHeading, std::nullopt, false,
          "the program follows a directory that comes back"}}},
   };
   return all;
@@ -164,10 +164,13 @@ std::string describe(const Step& step) {
     case Step::Kind::removeDirectory: return "remove the exchange directory";
     case Step::Kind::status: break;
   }
-  constexpr auto replace = nlohmann::json::error_handler_t::replace;
-  std::string text = step.phase ? nlohmann::json(*step.phase).dump(-1, ' ', false, replace) : std::string("(no phase)");
-  if (step.message) text += " with message " + nlohmann::json(*step.message).dump(-1, ' ', false, replace);
+  std::string text = step.phase ? jsonString(*step.phase) : std::string("(no phase)");
+  if (step.message) text += " with message " + jsonString(*step.message);
   return text;
+}
+
+std::string jsonString(std::string_view text) {
+  return nlohmann::json(text).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace orvandale::simulate

@@ -62,4 +62,7 @@ std::variant<std::vector<Step>, TimelineError> parseTimeline(std::string_view te
 /// The step as a timeline line would say it, for messages.
 std::string describe(const Step& step);
 
+/// `text` as a JSON string, for messages: quoted and escaped, invalid UTF-8 replaced.
+std::string jsonString(std::string_view text);
+
 }  // namespace orvandale::simulate
