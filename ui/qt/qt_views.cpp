@@ -145,7 +145,8 @@ void QtStackView::setSpacing(double spacing) {
 void QtStackView::alignViews() {
   if (!layout_) return;
   // Across a column, leading alignment keeps each view at its own width against the leading
-  // edge; centred views keep their own size too. Nothing is stretched to the stack's breadth.
+  // edge; centred views keep their own size too. Only a view that asks for all the breadth
+  // it can get (a wrapping label) is given the stack's breadth.
   const bool vertical = orientation_ == Orientation::vertical;
   Qt::Alignment across;
   if (alignment_ == Alignment::leading) {
@@ -153,7 +154,12 @@ void QtStackView::alignViews() {
   } else {
     across = vertical ? Qt::AlignHCenter : Qt::AlignVCenter;
   }
-  for (const auto& view : views_) layout_->setAlignment(widgetOf(*view), across);
+  const Qt::Orientations acrossDirection = vertical ? Qt::Horizontal : Qt::Vertical;
+  for (const auto& view : views_) {
+    QWidget* widget = widgetOf(*view);
+    const bool fills = widget->sizePolicy().expandingDirections() & acrossDirection;
+    layout_->setAlignment(widget, fills ? Qt::Alignment() : across);
+  }
 }
 
 QWidget* QtStackView::widget() const { return stack_; }
@@ -204,6 +210,32 @@ void WindowWidget::closeEvent(QCloseEvent* event) {
   willClose_();
 }
 
+// Before a window is shown its frame is unknown, and a window centred by its content area
+// alone ends up with the frame's title bar pushing it below the centre. The window manager
+// tells the frame when it frames the window; the move that follows puts the frame itself in
+// the middle. It happens once: a window the user has moved is theirs to place.
+void WindowWidget::centerFramed() {
+  centeringFrame_ = !isVisible() || frameGeometry().size() == size();
+  moveFrameToCenter();
+}
+
+void WindowWidget::moveFrameToCenter() {
+  QScreen* placed = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+  if (placed == nullptr) return;
+  // Only the frame's size matters: frameGeometry's position is where the frame was last seen.
+  QRect frame = frameGeometry();
+  frame.moveCenter(placed->availableGeometry().center());
+  move(frame.topLeft());
+}
+
+void WindowWidget::moveEvent(QMoveEvent* event) {
+  QWidget::moveEvent(event);
+  if (centeringFrame_ && isVisible() && frameGeometry().size() != size()) {
+    centeringFrame_ = false;
+    moveFrameToCenter();
+  }
+}
+
 QtWindow::QtWindow(const QtApplication& application, int width, int height, WindowStyle style)
     : application_(application),
       widget_(std::make_unique<WindowWidget>([this] { return shouldClose(); }, [this] { willClose(); })) {
@@ -236,13 +268,7 @@ void QtWindow::setDelegate(std::weak_ptr<WindowDelegate> delegate) { delegate_ =
 void QtWindow::setReleasedWhenClosed(bool released) { releasedWhenClosed_ = released; }
 
 void QtWindow::center() {
-  if (!widget_) return;
-  QScreen* screen = widget_->screen() != nullptr ? widget_->screen() : QGuiApplication::primaryScreen();
-  if (screen == nullptr) return;
-  const QRect area = screen->availableGeometry();
-  QRect frame = widget_->frameGeometry();
-  frame.moveCenter(area.center());
-  widget_->move(frame.topLeft());
+  if (widget_) widget_->centerFramed();
 }
 
 ContentView* QtWindow::contentView() { return widget_ ? content_.get() : nullptr; }

@@ -118,12 +118,20 @@ class WindowWidget final : public QWidget {
  public:
   WindowWidget(std::function<bool()> shouldClose, std::function<void()> willClose);
 
+  /// Centres the window, frame included, on its screen's available area; once the window
+  /// manager has framed the window, centres it again with the frame it really got.
+  void centerFramed();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
 
  private:
+  void moveFrameToCenter();
+
   std::function<bool()> shouldClose_;
   std::function<void()> willClose_;
+  bool centeringFrame_ = false;
 };
 
 class QtWindow final : public Window {
