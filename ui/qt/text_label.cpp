@@ -7,6 +7,9 @@
 #include <QTextOption>
 
 #include <cmath>
+#include <utility>
+
+#include "ui/qt/accessibility.h"
 
 namespace orvandale::ui::qt {
 
@@ -26,14 +29,13 @@ TextLabel::TextLabel(const QString& text, bool wrapping, QWidget* parent)
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
   }
-  setAccessibleName(text_);
 }
 
 void TextLabel::setText(const QString& text) {
   if (text == text_) return;  // same text: nothing to lay out or draw again
-  text_ = text;
-  setAccessibleName(text_.left(charactersPerShownLine));
+  const QString previous = std::exchange(text_, text);
   textChanged();
+  labelTextChanged(*this, previous);
 }
 
 void TextLabel::textChanged() {
