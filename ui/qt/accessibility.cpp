@@ -234,7 +234,7 @@ class Announcement final : public QAccessibleInterface {
   QAccessible::Role role() const override { return QAccessible::Notification; }
   QAccessible::State state() const override {
     QAccessible::State state;
-    state.invisible = !showing_;
+    state.invisible = !showing_ || window_.isNull() || !window_->isVisible();
     state.readOnly = true;
     return state;
   }
@@ -343,13 +343,8 @@ QAccessibleInterface* accessibleFor(const QString&, QObject* object) {
 
 }  // namespace
 
-void installAccessibility() {
-  static const bool installed = [] {
-    QAccessible::installFactory(accessibleFor);
-    return true;
-  }();
-  (void)installed;
-}
+// Qt drops its factories with the application object, and installs a factory only once.
+void installAccessibility() { QAccessible::installFactory(accessibleFor); }
 
 void labelTextChanged(TextLabel& label, const QString& previous) {
   if (!QAccessible::isActive()) return;

@@ -30,8 +30,8 @@ inline constexpr const char* spinnerAccessibleName = "Update progress";
 /// The accessible description of a status window, which names the window for what it is.
 inline constexpr const char* windowAccessibleDescription = "Status of the Orvandale update";
 
-/// Makes Qt describe the window's own widgets through the interfaces above. Once per process,
-/// after the application object exists; further calls change nothing.
+/// Makes Qt describe the window's own widgets through the interfaces above. Once per
+/// application object, after it exists; further calls change nothing.
 void installAccessibility();
 
 /// Tells assistive technology that `label`'s text changed from `previous`. Sends nothing while
