@@ -2,13 +2,15 @@
 
 #include <QAccessible>
 #include <QAccessibleWidget>
-#include <QFontMetrics>
 #include <QPointer>
 #include <QTextLayout>
 #include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
 
 #include "ui/qt/qt_views.h"
 #include "ui/qt/spinner_widget.h"
