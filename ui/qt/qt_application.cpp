@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "ui/qt/accessibility.h"
 #include "ui/qt/qt_views.h"
 
 namespace orvandale::ui::qt {
@@ -38,6 +39,7 @@ QtApplication::QtApplication(const char* programPath) : programPath_(programPath
   preferLightTurns();
   QApplication::setApplicationName(QStringLiteral("OrvandaleUpdateProgress"));
   application_ = std::make_unique<QApplication>(argc_, argv_);
+  installAccessibility();
   // Only the program's own termination ends it, never the closing of its window.
   QApplication::setQuitOnLastWindowClosed(false);
   holding_ = std::make_unique<QWidget>();

@@ -112,7 +112,15 @@ void QtButton::setAction(std::function<void()> action) {
 }
 
 void QtButton::setHidden(bool hidden) {
-  if (button_) button_->setHidden(hidden);
+  if (!button_) return;
+  const bool appearing = !hidden && button_->isHidden();
+  button_->setHidden(hidden);
+  if (!appearing) return;
+  // The window's only control, shown when there is something the user may do: it takes the
+  // keyboard focus (at once, or when its window is next activated) and is the default button,
+  // so Return and Enter press it as Space does. Until then no key does anything.
+  button_->setDefault(true);
+  button_->setFocus(Qt::OtherFocusReason);
 }
 
 QWidget* QtButton::widget() const { return button_; }

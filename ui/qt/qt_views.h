@@ -71,6 +71,7 @@ class QtButton final : public Button, public QtView {
  public:
   QtButton(const QtApplication& application, std::string_view title, QWidget* parent);
   void setAction(std::function<void()> action) override;
+  /// Showing the button also gives it the keyboard focus and makes it the default button.
   void setHidden(bool hidden) override;
   QWidget* widget() const override;
   QPushButton* button() const { return button_; }

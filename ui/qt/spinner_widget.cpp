@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "ui/qt/accessibility.h"
+
 namespace orvandale::ui::qt {
 
 namespace {
@@ -33,16 +35,19 @@ void SpinnerWidget::setIndeterminate(bool indeterminate) {
 }
 
 void SpinnerWidget::startAnimation() {
-  if (!indeterminate_) return;
+  if (!indeterminate_ || animating_) return;
   animating_ = true;
   updateTurning();
   update();
+  spinnerBusyChanged(*this);
 }
 
 void SpinnerWidget::stopAnimation() {
+  if (!animating_) return;
   animating_ = false;
   updateTurning();
   update();
+  spinnerBusyChanged(*this);
 }
 
 void SpinnerWidget::updateTurning() {

@@ -9,6 +9,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
+
+#include "ui/qt/accessibility.h"
 
 namespace orvandale::ui::qt {
 
@@ -76,16 +79,15 @@ TextLabel::TextLabel(const QString& text, bool wrapping, QWidget* parent)
   } else {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
   }
-  setAccessibleName(text_.left(charactersPerShownLine));
 }
 
 TextLabel::~TextLabel() = default;
 
 void TextLabel::setText(const QString& text) {
   if (text == text_) return;  // same text: nothing to lay out or draw again
-  text_ = text;
-  setAccessibleName(text_.left(charactersPerShownLine));
+  const QString previous = std::exchange(text_, text);
   textChanged();
+  labelTextChanged(*this, previous);
 }
 
 void TextLabel::textChanged() {
