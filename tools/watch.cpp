@@ -23,7 +23,7 @@ const char* describe(Change change) {
     case Change::renamed: return "renamed into place";
     case Change::inPlace: return "written in place";
     case Change::placed: return "linked into place";
-    case Change::present: return "there from the start";
+    case Change::present: return "already there";
     case Change::removed: return "removed";
   }
   return "changed";
@@ -151,13 +151,13 @@ void WatchCheck::programStarted(int pid, int arguments, const SessionRead& sessi
 void WatchCheck::sessionChanged(Change how, const std::optional<SessionRead>& read) {
   session_ = read;
   if (started_) {
-    ++sessionChangesAfterStart_;
+    // Removing it changes nothing for a program that has read it; a new one goes unseen.
+    if (how != Change::removed) ++sessionChangesAfterStart_;
     return;
   }
   if (read) {
     if (const auto* loaded = std::get_if<exchange::Session>(&*read)) capture_ = loaded->capture;
   }
-  (void)how;
 }
 
 exchange::StatusReport WatchCheck::statusChanged(Change how, const ObjectRead& read, const std::string& bytes) {

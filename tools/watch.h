@@ -86,6 +86,7 @@ class WatchCheck {
   void programStarted(int pid, int arguments, const SessionRead& session);
 
   /// session.json changed; `read` is the program's own reader's result (nothing: removed).
+  /// Any change but its removal after the program's start is a breach.
   void sessionChanged(Change how, const std::optional<SessionRead>& read);
 
   /// status.json changed; `read` is the program's own reading steps' result, `bytes` the file.

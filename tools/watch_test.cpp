@@ -248,6 +248,14 @@ TEST(WatchCheckTest, NamesTheBreachesOfEachSide) {
        },
        {"updater: session.json was changed once after the program started"},
        {}},
+      {"session.json removed after the start, with the directory",
+       [](WatchCheck& c) {
+         goodStart(c);
+         c.sessionChanged(Change::removed, std::nullopt);
+         goodEnd(c);
+       },
+       {},
+       {}},
       {"session.json missing at the start",
        [](WatchCheck& c) {
          status(c, "preparing");
