@@ -6,6 +6,11 @@
 
 namespace orvandale::simulate {
 
+void printTimelineLine(long ms, const std::string& line) {
+  std::printf("%6ld ms  %s\n", ms, line.c_str());
+  std::fflush(stdout);
+}
+
 std::string shorten(const std::string& text, std::size_t most) {
   if (text.size() <= most) return text;
   std::size_t cut = most;

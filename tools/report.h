@@ -7,6 +7,10 @@
 
 namespace orvandale::simulate {
 
+/// Prints one line of a run's timeline, `ms` milliseconds after its start, and flushes it so
+/// that a reader of the output follows the run as it goes.
+void printTimelineLine(long ms, const std::string& line);
+
 /// `text` cut to at most `most` bytes at a whole UTF-8 character, with "…" when it was cut.
 std::string shorten(const std::string& text, std::size_t most = 72);
 

@@ -179,8 +179,7 @@ class Run {
   }
   void say(const std::string& line) {
     clearLive();
-    std::printf("%6ld ms  %s\n", elapsedMs(), line.c_str());
-    std::fflush(stdout);
+    printTimelineLine(elapsedMs(), line);
   }
   void live(const std::string& line) {
     if (!liveLine_) return;

@@ -333,8 +333,7 @@ class Watch {
  private:
   void say(const std::string& line) {
     const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
-    std::printf("%6ld ms  %s\n", static_cast<long>(ms), line.c_str());
-    std::fflush(stdout);
+    printTimelineLine(static_cast<long>(ms), line);
   }
   /// Watches the directory once it exists, else its nearest existing ancestor. False when
   /// the path cannot become a directory to watch.
