@@ -58,11 +58,12 @@ options:
   --watch DIR       check a real updater instead: follow DIR (which may not exist yet) while
                     the updater drives the real program in it, print both sides' files and
                     check both against the protocol; writes nothing into DIR. --timeout is
-                    then the longest the whole update may take (default: 600)
+                    then the longest the whole update may take (default: 600). Exit status
+                    0 when both sides kept to the protocol, 1 naming each breach
   --help            show this text and exit
 
-exit status: 0 the program (and, with --watch, the updater) kept to the protocol; 1 it did
-not, or did not answer in time; 2 unusable options or timeline file.
+exit status: 0 the program kept to the protocol; 1 it did not, or did not answer in time;
+2 unusable options or timeline file.
 )";
 
 struct Options {
