@@ -264,12 +264,12 @@ void WatchCheck::finish(double seconds, bool timedOut) {
     std::string phases;
     for (const std::string& phase : inPlacePhases_) phases += (phases.empty() ? "" : ", ") + phase;
     updater_.push_back("status.json was written in place " + times(inPlace_) + " (" + phases +
-                       "): a poll can read it half written and take it for {}, the phase \"preparing\"; write a "
-                       "new file beside it and rename it over status.json");
+                       "): a poll can read it half written; write a new file beside it and rename it over "
+                       "status.json");
   }
   if (invalid_ > 0) {
     updater_.push_back("status.json was not a JSON object " + times(invalid_) + ", first " +
-                       jsonString(shorten(firstInvalid_, 60)) + ": the program reads it as {}, the phase \"preparing\"");
+                       jsonString(shorten(firstInvalid_, 60)) + ": a poll that reads it takes no phase from it");
   }
   if (sessionChangesAfterStart_ > 0) {
     updater_.push_back("session.json was changed " + times(sessionChangesAfterStart_) +

@@ -238,7 +238,7 @@ TEST(WatchCheckTest, NamesTheBreachesOfEachSide) {
                          R"({"phase":"instal)");
          goodEnd(c);
        },
-       {R"(updater: status.json was not a JSON object once, first "{\"phase\":\"instal": the program reads it as {})"},
+       {R"(updater: status.json was not a JSON object once, first "{\"phase\":\"instal": a poll that reads it takes no phase from it)"},
        {}},
       {"session.json rewritten after the start",
        [](WatchCheck& c) {
