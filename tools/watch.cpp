@@ -493,7 +493,10 @@ bool Watch::namesDirectory(const fs::path& process, const std::string& argument)
   fs::path given = argument.empty() ? fs::path(".") : fs::path(argument);
   if (given.is_relative()) given = fs::read_symlink(process / "cwd", error) / given;
   if (error) return false;
-  return fs::weakly_canonical(given, error) == fs::weakly_canonical(directory_, error) && !error;
+  const fs::path named = fs::weakly_canonical(given, error);
+  if (error) return false;
+  const fs::path watched = fs::weakly_canonical(directory_, error);
+  return !error && named == watched;
 }
 
 void Watch::followProgram() {
