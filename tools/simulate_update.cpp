@@ -25,7 +25,9 @@
 
 #include "exchange/receipt.h"
 #include "tools/protocol_check.h"
+#include "tools/report.h"
 #include "tools/timeline.h"
+#include "tools/watch.h"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -35,6 +37,7 @@ namespace orvandale::simulate {
 namespace {
 
 constexpr const char* usage = R"(usage: simulate-update [options]
+       simulate-update --watch DIR [--timeout SECONDS]
 
 Plays an updater against OrvandaleUpdateProgress: makes an exchange directory, writes
 session.json, starts the program on it and rewrites status.json along a timeline, printing
@@ -52,6 +55,11 @@ options:
   --version TEXT    the version in session.json (default: 4.1.0)
   --timeout SECONDS how long to wait for each answer of the program (default: 10)
   --list            list the scenarios and exit
+  --watch DIR       check a real updater instead: follow DIR (which may not exist yet) while
+                    the updater drives the real program in it, print both sides' files and
+                    check both against the protocol; writes nothing into DIR. --timeout is
+                    then the longest the whole update may take (default: 600). Exit status
+                    0 when both sides kept to the protocol, 1 naming each breach
   --help            show this text and exit
 
 exit status: 0 the program kept to the protocol; 1 it did not, or did not answer in time;
@@ -67,6 +75,9 @@ struct Options {
   bool offscreen = false;
   std::string version = "4.1.0";
   double timeout = 10;
+  bool timeoutGiven = false;
+  std::optional<fs::path> watch;
+  std::string simulationOnly;  // the first option given that the watch does not take
 };
 
 struct UsageError {
@@ -89,12 +100,13 @@ std::variant<Options, UsageError, int> parseOptions(int argc, char** argv) {
       for (const Scenario& scenario : scenarios()) std::cout << "  " << scenario.name << ": " << scenario.description << "\n";
       return 0;
     }
+    if (option != "--watch" && option != "--timeout" && options.simulationOnly.empty()) options.simulationOnly = option;
     if (option == "--capture") {
       options.capture = true;
     } else if (option == "--offscreen") {
       options.offscreen = true;
     } else if (option == "--scenario" || option == "--timeline" || option == "--dir" || option == "--program" ||
-               option == "--version" || option == "--timeout") {
+               option == "--version" || option == "--timeout" || option == "--watch") {
       const std::optional<std::string> given = value();
       if (!given) return UsageError{option + " needs a value"};
       if (option == "--scenario") {
@@ -108,16 +120,24 @@ std::variant<Options, UsageError, int> parseOptions(int argc, char** argv) {
         options.program = *given;
       } else if (option == "--version") {
         options.version = *given;
+      } else if (option == "--watch") {
+        options.watch = *given;
       } else {
         char* end = nullptr;
         options.timeout = std::strtod(given->c_str(), &end);
         if (end == given->c_str() || *end != '\0' || !(options.timeout > 0)) {
           return UsageError{"--timeout takes a number of seconds above 0, not \"" + *given + "\""};
         }
+        options.timeoutGiven = true;
       }
     } else {
       return UsageError{"unknown option \"" + option + "\""};
     }
+  }
+  if (options.watch) {
+    if (!options.simulationOnly.empty()) return UsageError{"--watch takes only --timeout, not " + options.simulationOnly};
+    if (options.watch->empty()) return UsageError{"--watch needs a directory"};
+    return options;
   }
   if (options.scenario != nullptr && options.timeline) return UsageError{"give --scenario or --timeline, not both"};
   if (options.scenario == nullptr && !options.timeline) options.scenario = &scenarios().front();
@@ -130,13 +150,6 @@ std::optional<std::string> readAll(const fs::path& path) {
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
-}
-
-std::string shorten(const std::string& text, std::size_t most = 72) {
-  if (text.size() <= most) return text;
-  std::size_t cut = most;
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // keep UTF-8 whole
-  return text.substr(0, cut) + "…";
 }
 
 // A file of the exchange directory as last seen, to tell a new version from the old one.
@@ -167,8 +180,7 @@ class Run {
   }
   void say(const std::string& line) {
     clearLive();
-    std::printf("%6ld ms  %s\n", elapsedMs(), line.c_str());
-    std::fflush(stdout);
+    printTimelineLine(elapsedMs(), line);
   }
   void live(const std::string& line) {
     if (!liveLine_) return;
@@ -365,21 +377,10 @@ void Run::watchOnce() {
   };
 
   if (auto bytes = fresh("ready.json")) {
-    const nlohmann::json ready = check_->readyAppeared(*bytes);
-    say("ready.json: " + (ready.is_discarded() ? *bytes : "pid " + ready.value("pid", nlohmann::json()).dump() +
-                                                              ", windowId " +
-                                                              ready.value("windowId", nlohmann::json()).dump()));
+    say(readyLine(check_->readyAppeared(*bytes), *bytes));
   }
   if (auto bytes = fresh("display.json")) {
-    const nlohmann::json display = check_->displayAppeared(*bytes);
-    if (display.is_object() && display.contains("canClose") && display["heading"].is_string() &&
-        display["detail"].is_string() && display["phase"].is_string()) {
-      const std::string phase = display["phase"], heading = display["heading"], detail = display["detail"];
-      say("display.json: " + jsonString(phase) + " · " + jsonString(heading) + " · " + jsonString(shorten(detail)) +
-          " · canClose " + display["canClose"].dump());
-    } else {
-      say("display.json: " + *bytes);
-    }
+    say(displayLine(check_->displayAppeared(*bytes), *bytes));
   }
   if (auto bytes = fresh("finished.json")) {
     check_->finishedAppeared(*bytes);
@@ -496,12 +497,7 @@ int Run::summary() {
               check_->finishedSeen() ? "finished" : "not finished", status_ ? std::to_string(*status_).c_str() : "?");
   std::printf("exchange directory: %s\n", directory_.c_str());
   for (const std::string& name : snapshots) std::printf("snapshot: %s\n", (directory_ / name).c_str());
-  if (check_->breaches().empty()) {
-    std::printf("result: the program kept to the protocol\n");
-    return 0;
-  }
-  for (const std::string& breach : check_->breaches()) std::printf("BREACH: %s\n", breach.c_str());
-  return 1;
+  return printVerdict({}, check_->breaches(), "the program kept to the protocol");
 }
 
 }  // namespace
@@ -516,6 +512,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const Options& options = std::get<Options>(parsed);
+  if (options.watch) return watchExchange(*options.watch, options.timeoutGiven ? options.timeout : 600);
 
   std::vector<Step> steps;
   if (options.timeline) {
