@@ -12,9 +12,7 @@
 //                     window in each state (0 or 1) since the last "configured"
 //   click <x> <y>     presses and releases the left button at that point of the window
 //                     geometry, as a user's click; "ok", or "none" without a window
-//   maximize          the compositor configures the window maximized, at the output's size
 //   fullscreen        the compositor configures the window full screen, at the output's size
-//   normal            the compositor configures the window in neither state, its size its own
 
 #define _GNU_SOURCE
 
@@ -115,16 +113,12 @@ static void press(struct driver *driver, double x, double y) {
   notify_pointer_frame(&driver->seat);
 }
 
-static void configure(struct driver *driver, struct weston_desktop_surface *surface, bool maximized,
-                      bool fullscreen) {
+// A full-screen state may be smaller than the output; a maximised one must be the size the
+// compositor gives, which a fixed-size Qt 6.4 window cannot take unless it asked for it.
+static void fullscreen(struct driver *driver, struct weston_desktop_surface *surface) {
   struct weston_output *output = first_output(driver);
-  weston_desktop_surface_set_maximized(surface, maximized);
-  weston_desktop_surface_set_fullscreen(surface, fullscreen);
-  if ((maximized || fullscreen) && output != NULL) {
-    weston_desktop_surface_set_size(surface, output->width, output->height);
-  } else {
-    weston_desktop_surface_set_size(surface, 0, 0);
-  }
+  weston_desktop_surface_set_fullscreen(surface, true);
+  if (output != NULL) weston_desktop_surface_set_size(surface, output->width, output->height);
 }
 
 static void answer(struct connection *connection, const char *request) {
@@ -157,9 +151,8 @@ static void answer(struct connection *connection, const char *request) {
   } else if (sscanf(request, "click %lf %lf", &x, &y) == 2) {
     press(driver, left + x, top + y);
     reply(connection, "ok\n");
-  } else if (strcmp(request, "maximize") == 0 || strcmp(request, "fullscreen") == 0 ||
-             strcmp(request, "normal") == 0) {
-    configure(driver, surface, strcmp(request, "maximize") == 0, strcmp(request, "fullscreen") == 0);
+  } else if (strcmp(request, "fullscreen") == 0) {
+    fullscreen(driver, surface);
     reply(connection, "ok\n");
   } else {
     reply(connection, "unknown\n");
