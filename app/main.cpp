@@ -2,6 +2,9 @@
 // It prints nothing; its exit status is 1 when the command line or session.json is unusable,
 // and 0 when the update completed or the user closed the status window.
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -25,6 +28,15 @@ std::filesystem::path exchangeDirectory(const char* argument) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  {
+    // Silence for every library in the process, not only Qt's messages: from here on what
+    // anything writes to standard output or error goes nowhere.
+    const int nowhere = ::open("/dev/null", O_WRONLY);
+    ::dup2(nowhere, STDOUT_FILENO);
+    ::dup2(nowhere, STDERR_FILENO);
+    if (nowhere > STDERR_FILENO) ::close(nowhere);
+  }
+
   using orvandale::UpdateProgress;
   namespace ui = orvandale::ui;
 

@@ -1,5 +1,6 @@
 #include "ui/qt/qt_application.h"
 
+#include <QIcon>
 #include <QTimer>
 
 #include <cstdlib>
@@ -32,14 +33,27 @@ void preferLightTurns() {
   if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
 }
 
+// The program's own icon, built in so that it shows whether or not the icon theme holds it.
+QIcon programIcon() {
+  QIcon icon;
+  for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    icon.addFile(QStringLiteral(":/icons/%1x%1/apps/orvandale-update-progress.png").arg(size), QSize(size, size));
+  }
+  return icon;
+}
+
 }  // namespace
 
 QtApplication::QtApplication(const char* programPath) : programPath_(programPath != nullptr ? programPath : "") {
   argv_[0] = programPath_.data();
   preferLightTurns();
   QApplication::setApplicationName(QStringLiteral("OrvandaleUpdateProgress"));
+  // The desktop entry that names the program for the shell: Wayland's app id, and on X11
+  // the class Qt gives the window is the application's name, the entry's StartupWMClass.
+  QGuiApplication::setDesktopFileName(QStringLiteral("OrvandaleUpdateProgress"));
   application_ = std::make_unique<QApplication>(argc_, argv_);
   installAccessibility();
+  QApplication::setWindowIcon(programIcon());
   // Only the program's own termination ends it, never the closing of its window.
   QApplication::setQuitOnLastWindowClosed(false);
   holding_ = std::make_unique<QWidget>();

@@ -13,6 +13,7 @@
 
 #include <cmath>
 
+#include "ui/qt/normal_state.h"
 #include "ui/qt/pinned_layout.h"
 #include "ui/qt/qt_application.h"
 #include "ui/qt/spinner_widget.h"
@@ -257,6 +258,7 @@ QtWindow::QtWindow(const QtApplication& application, int width, int height, Wind
     widget_->resize(width, height);
   } else {
     widget_->setFixedSize(width, height);
+    keepNormalStateOnWayland(widget_.get());
   }
   if (application_.activationPolicy() == ActivationPolicy::accessory) {
     widget_->setContextMenuPolicy(Qt::NoContextMenu);
@@ -294,7 +296,14 @@ void QtWindow::displayIfNeeded() {
   widget_->repaint();
 }
 
-std::int64_t QtWindow::windowNumber() { return widget_ ? static_cast<std::int64_t>(widget_->winId()) : 0; }
+// X11 gives every window a number of the whole display, its id. Wayland has no such number:
+// a window is known only to the compositor and the client that made it, and what Qt returns
+// as its id means nothing outside this process, so the window number there is 0, which no
+// X11 window has.
+std::int64_t QtWindow::windowNumber() {
+  if (!widget_ || QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return 0;
+  return static_cast<std::int64_t>(widget_->winId());
+}
 
 bool QtWindow::shouldClose() {
   if (application_.terminated()) return false;
