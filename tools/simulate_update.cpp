@@ -1,7 +1,7 @@
 // simulate-update: plays the updater's side of the exchange directory against the real
 // OrvandaleUpdateProgress, prints what the program answers as it goes, and checks it against
-// the protocol. Exit status 0: the program kept to the protocol; 1: it did not, or did not
-// answer in time; 2: the command line or the timeline file is unusable.
+// the protocol. Exit status 0: the program kept to the protocol; 1: it did not, did not
+// answer in time, or could not be run; 2: the command line or the timeline file is unusable.
 
 #include <signal.h>
 #include <stdlib.h>
@@ -56,8 +56,9 @@ options:
   --list            list the scenarios and exit
   --help            show this text and exit
 
-exit status: 0 the program kept to the protocol; 1 it did not, or did not answer in time;
-2 unusable options or timeline file.
+exit status: 0 the program kept to the protocol; 1 it did not, did not answer in time, or
+could not be run (no program, no directory for the run's files); 2 unusable options or
+timeline file.
 )";
 
 struct Options {
