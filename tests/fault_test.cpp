@@ -13,7 +13,6 @@
 #include <stdlib.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -306,12 +305,10 @@ class InPlaceRewriter {
   InPlaceRewriter(const fs::path& path, const std::vector<std::string>& contents, long rewrites) {
     int channel[2];
     if (::pipe(channel) != 0) throw std::runtime_error("pipe failed");
-    pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
+    writer_ = std::make_unique<ChildProcess>([&path, &contents, rewrites, channel]() -> int {
       ::close(channel[0]);
-      rewrite(path, contents, rewrites, channel[1]);
-    }
+      return rewrite(path, contents, rewrites, channel[1]);
+    });
     ::close(channel[1]);
     result_ = channel[0];
   }
@@ -320,24 +317,16 @@ class InPlaceRewriter {
   ~InPlaceRewriter() { stop(); }
 
   /// Whether the writer has done all its rewrites.
-  bool done() {
-    if (pid_ <= 0 || exited_) return true;
-    int status = 0;
-    exited_ = ::waitpid(pid_, &status, WNOHANG) == pid_;
-    return exited_;
-  }
+  bool done() { return !writer_->running(); }
 
   /// Stops the writer; how many times it rewrote the file.
   long stop() {
-    if (pid_ > 0) {
-      if (!exited_) ::kill(pid_, SIGTERM);
-      long count = -1;
-      if (::read(result_, &count, sizeof count) != static_cast<ssize_t>(sizeof count)) count = -1;
-      int status = 0;
-      if (!exited_) ::waitpid(pid_, &status, 0);
+    if (result_ >= 0) {
+      writer_->signal(SIGTERM);
+      if (::read(result_, &rewrites_, sizeof rewrites_) != static_cast<ssize_t>(sizeof rewrites_)) rewrites_ = -1;
+      writer_->wait(hangBound);
       ::close(result_);
-      pid_ = -1;
-      rewrites_ = count;
+      result_ = -1;
     }
     return rewrites_;
   }
@@ -345,8 +334,7 @@ class InPlaceRewriter {
  private:
   static inline volatile sig_atomic_t stopRequested = 0;
 
-  [[noreturn]] static void rewrite(const fs::path& path, const std::vector<std::string>& contents, long rewrites,
-                                   int result) {
+  static int rewrite(const fs::path& path, const std::vector<std::string>& contents, long rewrites, int result) {
     ::signal(SIGTERM, [](int) { stopRequested = 1; });
     long count = 0;
     timespec next{};
@@ -366,13 +354,12 @@ class InPlaceRewriter {
       ::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
     }
     [[maybe_unused]] const ssize_t told = ::write(result, &count, sizeof count);
-    ::_exit(0);
+    return 0;
   }
 
-  pid_t pid_ = -1;
+  std::unique_ptr<ChildProcess> writer_;
   int result_ = -1;
   long rewrites_ = -1;
-  bool exited_ = false;
 };
 
 // Three seconds of rewrites at the intended rate; a busy machine takes longer, never fewer.
