@@ -137,9 +137,11 @@ class FaultTest : public ::testing::Test {
            display["detail"].is_string() && display.contains("canClose") && display["canClose"].is_boolean();
   }
 
-  /// Puts a plain status.json in place of whatever stands at its name.
+  /// Puts a plain status.json in place of whatever stands at its name. A regular file is
+  /// replaced in one step: removed first, it would be missing for a poll, which means
+  /// "preparing".
   void restoreStatus(std::string_view content, const fs::path& directory) {
-    fs::remove_all(directory / "status.json");
+    if (!fs::is_regular_file(fs::symlink_status(directory / "status.json"))) fs::remove_all(directory / "status.json");
     replaceFile(directory / "status.json", content);
   }
   void restoreStatus(std::string_view content) { restoreStatus(content, exchange); }
