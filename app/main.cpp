@@ -1,6 +1,8 @@
 // The status program's entry point: OrvandaleUpdateProgress <exchange directory>.
 // It prints nothing; its exit status is 1 when the command line or session.json is unusable,
-// and 0 when the update completed or the user closed the status window.
+// and 0 when the update completed or the user closed the status window. SIGTERM, SIGINT and
+// SIGHUP end it as they end any process (WIFSIGNALED), but only between two of its callbacks,
+// so that no file it is writing is left half done.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,8 +12,12 @@
 #include <system_error>
 #include <variant>
 
+#include <QObject>
+#include <QSocketNotifier>
+
 #include "app/update_progress.h"
 #include "platform/posix_platform.h"
+#include "platform/termination_signals.h"
 #include "ui/qt/qt_application.h"
 
 namespace {
@@ -40,18 +46,33 @@ int main(int argc, char** argv) {
   using orvandale::UpdateProgress;
   namespace ui = orvandale::ui;
 
+  // Termination signals: from here on one only queues an event. Its notifier runs on the main
+  // thread between two callbacks, when no write is in progress, and ends the process there:
+  // nothing more is written. An exit of main's own first checks for one that came meanwhile.
+  using orvandale::platform::TerminationSignals;
+  TerminationSignals terminationSignals;
+  auto exitWith = [&terminationSignals](int status) {
+    if (const int signalNumber = terminationSignals.received()) TerminationSignals::endBy(signalNumber);
+    return status;
+  };
+
   orvandale::ui::qt::silenceQtMessages();
   ui::qt::QtApplication application(argc > 0 ? argv[0] : nullptr);
   application.setActivationPolicy(ui::ActivationPolicy::accessory);
-  if (argc != 2) return 1;
+  if (argc != 2) return exitWith(1);
+
+  QSocketNotifier signalNotifier(terminationSignals.readableDescriptor(), QSocketNotifier::Read);
+  QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&terminationSignals] {
+    if (const int signalNumber = terminationSignals.received()) TerminationSignals::endBy(signalNumber);
+  });
 
   orvandale::platform::PosixPlatform platform;
   auto created = UpdateProgress::create(application, platform, exchangeDirectory(argv[1]));
   auto* controller = std::get_if<std::shared_ptr<UpdateProgress>>(&created);
-  if (controller == nullptr) return 1;
+  if (controller == nullptr) return exitWith(1);
 
   application.setDelegate(*controller);
   application.run();
   controller->reset();
-  return 0;
+  return exitWith(0);
 }

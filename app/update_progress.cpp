@@ -48,8 +48,8 @@ void UpdateProgress::store(const exchange::Session& session) {
   capture = session.capture;
 }
 
-void UpdateProgress::writeReceipt(std::string_view name, const exchange::Receipt& values) {
-  exchange::writeReceiptFile(directory, name, values);
+bool UpdateProgress::writeReceipt(std::string_view name, const exchange::Receipt& values) {
+  return exchange::writeReceiptFile(directory, name, values);
 }
 
 void UpdateProgress::applicationDidFinishLaunching() {
@@ -111,7 +111,8 @@ void UpdateProgress::tick() {
   const std::int64_t seconds = progress::elapsedWholeSeconds(services_.platform.now() - startedAt);
   elapsed->setText(progress::elapsedText(seconds));
 
-  const exchange::StatusReport report = exchange::readStatus(directory);
+  if (std::optional<exchange::StatusReport> read = exchange::readStatus(directory)) lastReport = std::move(*read);
+  const exchange::StatusReport& report = lastReport;
   const std::string phase = progress::phaseOf(report);
   const bool parentAlive = !progress::needsParentCheck(phase) || services_.platform.processExists(parentPid);
   const progress::Decision decision = progress::decide(phase, report, seconds, parentAlive);
@@ -149,10 +150,13 @@ void UpdateProgress::allowClose() {
 void UpdateProgress::publish(const std::string& phase) {
   const std::string key = progress::displayKey(phase, canClose);
   if (key == displayedPhase) return;
-  // Recorded before anything is written: a publication that fails is not tried again until
-  // the key changes.
+  // The key counts as published only once display.json is in place, so a failed write is
+  // tried again at the next poll. Nothing more is tried before that: a directory where
+  // nothing can be written costs one failed file creation per poll, and no snapshot is drawn.
+  if (!writeReceipt("display.json", progress::displayRecord(phase, heading->text(), detail->text(), canClose))) {
+    return;
+  }
   displayedPhase = key;
-  writeReceipt("display.json", progress::displayRecord(phase, heading->text(), detail->text(), canClose));
 
   // A phase that would name a file outside the exchange directory gets no snapshot.
   const std::string name = progress::snapshotName(phase);

@@ -9,6 +9,7 @@
 
 #include "exchange/receipt.h"
 #include "exchange/session.h"
+#include "exchange/status.h"
 #include "platform/platform.h"
 #include "ui/toolkit.h"
 
@@ -42,10 +43,12 @@ class UpdateProgress final : public ui::ApplicationDelegate,
   UpdateProgress& operator=(const UpdateProgress&) = delete;
 
   /// Writes `values` as the JSON file `name` of the exchange directory, replacing it in one
-  /// step. Never fails: a failure is dropped and the caller carries on.
-  void writeReceipt(std::string_view name, const exchange::Receipt& values);
+  /// step. Never fails: it says whether the file is in place, and a caller that need not know
+  /// carries on either way.
+  bool writeReceipt(std::string_view name, const exchange::Receipt& values);
 
-  /// One poll: the elapsed line, a fresh read of status.json, the phase rules, and then
+  /// One poll: the elapsed line, a fresh read of status.json (a file caught half written leaves
+  /// the last report read whole in force), the phase rules, and then
   /// either the completion (finished.json and termination) or the publication of what the
   /// window shows. Never fails.
   void tick();
@@ -68,16 +71,17 @@ class UpdateProgress final : public ui::ApplicationDelegate,
 
  private:
   void store(const exchange::Session& session);
-  /// Tells the updater what the window shows when the display key changed: display.json,
-  /// and with `capture` a snapshot of the content named after the phase.
+  /// Tells the updater what the window shows when the display key differs from the one last
+  /// published: display.json, and once that is in place, with `capture` a snapshot of the
+  /// content named after the phase.
   void publish(const std::string& phase);
 
   // The toolkit and the process services, handed in rather than global so that the tests
   // can stand in for both.
   Services services_;
 
-  // The program's state. Only `timer`, `canClose` and `displayedPhase` change after
-  // construction; the others keep their value, or refer to the same object, until the end.
+  // The program's state. Only `timer`, `canClose`, `displayedPhase` and `lastReport` change
+  // after construction; the others keep their value, or refer to the same object, until the end.
   std::filesystem::path directory;
   std::string version;
   std::int32_t parentPid = 0;
@@ -91,7 +95,8 @@ class UpdateProgress final : public ui::ApplicationDelegate,
   std::shared_ptr<ui::Button> closeButton;
   std::unique_ptr<ui::Timer> timer;
   bool canClose = false;
-  std::string displayedPhase;
+  std::string displayedPhase;  // the display key of the last display.json put in place
+  exchange::StatusReport lastReport;  // the last status report read whole; empty before the first
 };
 
 }  // namespace orvandale

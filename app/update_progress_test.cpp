@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <functional>
 
 #include <nlohmann/json.hpp>
 
@@ -349,12 +352,71 @@ TEST(PollTest, AMomentarilyMissingStatusWithTheParentGoneAllowsClosingForGood) {
   h.status(R"({"phase":"installing"})");
   h.launch();
   h.platform.parentAlive = false;
-  h.poll(R"({"phase":"insta)");  // half written
+  h.poll(nullptr);  // no status.json at all: an empty report
   EXPECT_EQ(h.heading().shownText, attention);
   EXPECT_TRUE(h.canClose());
   h.poll(R"({"phase":"installing"})");
   EXPECT_EQ(h.heading().shownText, installing);
   EXPECT_TRUE(h.canClose());
+}
+
+// What a poll may find while the updater rewrites status.json in place.
+const struct TornStatus {
+  const char* name;
+  std::function<void(const std::filesystem::path&)> make;
+} tornStatuses[] = {
+    {"truncated, nothing written yet", [](const std::filesystem::path& at) { writeFile(at, ""); }},
+    {"cut off in a string", [](const std::filesystem::path& at) { writeFile(at, R"({"phase":"insta)"); }},
+    {"cut off after a member", [](const std::filesystem::path& at) { writeFile(at, R"({"message":"x",)"); }},
+    {"not JSON", [](const std::filesystem::path& at) { writeFile(at, "\xff garbage"); }},
+    {"a directory", [](const std::filesystem::path& at) { std::filesystem::create_directory(at); }},
+};
+
+TEST(PollTest, AStatusCaughtHalfWrittenLeavesTheLastWholeReportInForce) {
+  const struct {
+    const char* name;
+    const char* whole;  // the last report read whole
+    std::string heading;
+    std::string detail;
+    bool canClose;
+  } lastReports[] = {
+      {"installing", R"({"phase":"installing"})", installing, installingDetail, false},
+      {"an error with its message", R"({"phase":"error","message":"Disk full"})", attention, "Disk full", true},
+      {"preparing", R"({"phase":"preparing"})", attention, fallback, true},  // the parent is gone
+  };
+  for (const auto& last : lastReports) {
+    for (const TornStatus& torn : tornStatuses) {
+      SCOPED_TRACE(std::string(last.name) + ", then " + torn.name);
+      Harness h;
+      h.platform.parentAlive = false;
+      h.status(last.whole);
+      h.launch();
+      std::filesystem::remove(h.dir / "display.json");
+      std::filesystem::remove(h.dir / "status.json");
+      torn.make(h.dir / "status.json");
+      h.toolkit.fireTimers();
+
+      EXPECT_EQ(h.heading().shownText, last.heading);
+      EXPECT_EQ(h.detail().shownText, last.detail);
+      EXPECT_EQ(h.canClose(), last.canClose);
+      EXPECT_FALSE(std::filesystem::exists(h.dir / "display.json")) << "the display key changed";
+    }
+  }
+}
+
+TEST(PollTest, BeforeTheFirstWholeReportAHalfWrittenStatusIsAnEmptyReport) {
+  for (const TornStatus& torn : tornStatuses) {
+    SCOPED_TRACE(torn.name);
+    Harness h;
+    torn.make(h.dir / "status.json");
+    h.launch();
+    EXPECT_EQ(h.heading().shownText, preparing);
+    h.platform.parentAlive = false;
+    h.toolkit.fireTimers();
+    EXPECT_EQ(h.heading().shownText, attention);
+    EXPECT_EQ(h.detail().shownText, fallback);
+    EXPECT_EQ(nlohmann::json::parse(readFile(h.dir / "display.json")).at("phase"), "preparing");
+  }
 }
 
 TEST(PollTest, EveryFiringPollsAfreshUntilCompletionThenNothingMore) {
@@ -530,21 +592,73 @@ TEST(PublicationTest, TheSnapshotShowsTheWindowAsThePollLeftIt) {
                                                     longWait + "\nlabel Elapsed: 10m 0s\nbutton Close status\n");
 }
 
-TEST(PublicationTest, AFailedPublicationIsNotRetriedWhileTheKeyStays) {
-  Harness h(sessionWithCapture(R"(,"capture":true)"));
-  std::filesystem::create_directory(h.dir / "display.json");
-  h.status(R"({"phase":"installing"})");
-  h.launch();
-  EXPECT_TRUE(std::filesystem::exists(h.dir / "installing.png")) << "the snapshot is attempted all the same";
+// Ways an exchange directory refuses display.json for a while, and gives the room back.
+const struct Refusal {
+  const char* name;
+  bool needsOrdinaryUser;  // the superuser writes through the refusal
+  std::function<void(const std::filesystem::path& dir)> refuse;
+  std::function<void(const std::filesystem::path& dir)> accept;
+} refusals[] = {
+    {"a directory stands at display.json's name", false,
+     [](const std::filesystem::path& dir) {
+       std::filesystem::remove(dir / "display.json");
+       std::filesystem::create_directory(dir / "display.json");
+     },
+     [](const std::filesystem::path& dir) { std::filesystem::remove(dir / "display.json"); }},
+    {"the exchange directory is gone", false,
+     [](const std::filesystem::path& dir) {
+       std::filesystem::rename(dir, dir.string() + ".away");
+     },
+     [](const std::filesystem::path& dir) { std::filesystem::rename(dir.string() + ".away", dir); }},
+    {"the exchange directory is read-only", true,
+     [](const std::filesystem::path& dir) {
+       std::filesystem::permissions(dir, std::filesystem::perms::owner_write, std::filesystem::perm_options::remove);
+     },
+     [](const std::filesystem::path& dir) {
+       std::filesystem::permissions(dir, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+     }},
+};
 
-  std::filesystem::remove(h.dir / "display.json");
-  std::filesystem::remove(h.dir / "installing.png");
-  h.toolkit.fireTimers();
-  EXPECT_FALSE(std::filesystem::exists(h.dir / "display.json"));
-  EXPECT_FALSE(std::filesystem::exists(h.dir / "installing.png"));
+std::size_t drawings(const MemoryToolkit& toolkit, std::size_t from = 0) {
+  const auto calls = toolkit.callsSince(from);
+  return static_cast<std::size_t>(std::count_if(calls.begin(), calls.end(), [](const std::string& call) {
+    return call.ends_with(".drawPng()");
+  }));
+}
 
-  h.poll(R"({"phase":"restarting"})");
-  EXPECT_TRUE(std::filesystem::exists(h.dir / "display.json"));
+TEST(PublicationTest, AFailedPublicationIsTriedAgainAtEachPollUntilItIsInPlace) {
+  for (const Refusal& refusal : refusals) {
+    SCOPED_TRACE(refusal.name);
+    if (refusal.needsOrdinaryUser && ::geteuid() == 0) continue;
+    Harness h(sessionWithCapture(R"(,"capture":true)"));
+    const std::filesystem::path dir = h.dir.path();
+    h.status(R"({"phase":"installing"})");
+    h.launch();
+    ASSERT_TRUE(std::filesystem::exists(dir / "installing.png"));
+
+    // The update fails while nothing can be written: three polls see it, none can tell it.
+    h.status(R"({"phase":"error","message":"Disk full"})");
+    const std::set<std::string> before = entryNames(dir);
+    refusal.refuse(dir);
+    const std::size_t mark = h.toolkit.calls.size();
+    for (int poll = 0; poll < 3; ++poll) h.toolkit.fireTimers();
+    EXPECT_EQ(drawings(h.toolkit, mark), 0u) << "a snapshot was drawn for a publication that failed";
+    refusal.accept(dir);
+    for (const std::string& name : entryNames(dir)) EXPECT_EQ(before.count(name), 1u) << "left behind: " << name;
+
+    // Room again: the next poll publishes what the window shows, the snapshot with it.
+    h.toolkit.fireTimers();
+    EXPECT_EQ(nlohmann::json::parse(readFile(dir / "display.json")),
+              (nlohmann::json{{"phase", "error"}, {"heading", attention}, {"detail", "Disk full"}, {"canClose", true}}));
+    EXPECT_TRUE(std::filesystem::exists(dir / "error.png"));
+    EXPECT_EQ(drawings(h.toolkit, mark), 1u);
+
+    // Published: the key is recorded now, and the poll after publishes nothing.
+    std::filesystem::remove(dir / "display.json");
+    h.toolkit.fireTimers();
+    EXPECT_FALSE(std::filesystem::exists(dir / "display.json"));
+    EXPECT_EQ(drawings(h.toolkit, mark), 1u);
+  }
 }
 
 TEST(PublicationTest, NoSnapshotWhenThereIsNothingToDraw) {

@@ -53,9 +53,9 @@ std::optional<std::string> serialiseReceipt(const Receipt& values) {
   }
 }
 
-void writeReceiptFile(const std::filesystem::path& directory, std::string_view name, const Receipt& values) {
+bool writeReceiptFile(const std::filesystem::path& directory, std::string_view name, const Receipt& values) {
   const std::optional<std::string> text = serialiseReceipt(values);
-  if (!text) return;
+  if (!text) return false;
 
   // The temporary file lies in the exchange directory itself, so the rename never crosses a
   // file system and replaces the target in one step.
@@ -63,13 +63,15 @@ void writeReceiptFile(const std::filesystem::path& directory, std::string_view n
   hidden.append(name).append(".XXXXXX");
   std::string temporary = (directory / hidden).string();
   const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return;
+  if (fd < 0) return false;
 
   bool written = ::fchmod(fd, ordinaryFileMode()) == 0 && writeAll(fd, *text);
   written = (::close(fd) == 0) && written;
   if (!written || ::rename(temporary.c_str(), (directory / name).c_str()) != 0) {
     ::unlink(temporary.c_str());
+    return false;
   }
+  return true;
 }
 
 void writeSnapshotFile(const std::filesystem::path& directory, std::string_view name, std::string_view bytes) {

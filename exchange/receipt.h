@@ -22,8 +22,9 @@ std::optional<std::string> serialiseReceipt(const Receipt& values);
 
 /// Replaces `directory`/`name` with the compact JSON of `values` in one step: a reader sees the
 /// old file or the new one, never a part. The new file gets the permissions of an ordinary new
-/// file. Every failure is dropped and leaves no temporary file behind.
-void writeReceiptFile(const std::filesystem::path& directory, std::string_view name, const Receipt& values);
+/// file. Returns whether the new file is in place; a failure leaves no temporary file behind
+/// and costs at most one file creation.
+bool writeReceiptFile(const std::filesystem::path& directory, std::string_view name, const Receipt& values);
 
 /// Whether `name` names a file directly in a directory: not empty, not "." or "..", and
 /// without "/" or NUL.

@@ -2,11 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <functional>
 #include <limits>
 
+#include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
 
 namespace orvandale::exchange {
@@ -69,31 +73,63 @@ TEST(ReceiptTest, ReplacesASymlinkRatherThanWritingThroughIt) {
   EXPECT_EQ(readFile(dir / "ready.json"), R"({"pid":1})");
 }
 
-TEST(ReceiptTest, DropsFailuresWithoutATrace) {
+TEST(ReceiptTest, SaysWhetherTheFileIsInPlaceAndLeavesNothingBehindOnFailure) {
+  const Receipt record = {{"phase", "error"}, {"detail", std::string(4096, 'd')}};
+  const struct {
+    const char* name;
+    bool ordinaryUserOnly;  // the superuser writes through this refusal
+    std::function<void(const std::filesystem::path& dir)> make;
+    Receipt values;
+    bool inPlace;
+  } cases[] = {
+      {"an ordinary directory", false, [](const std::filesystem::path&) {}, record, true},
+      {"a directory at the target's name", false,
+       [](const std::filesystem::path& dir) { std::filesystem::create_directory(dir / "display.json"); }, record, false},
+      {"a string that is not UTF-8", false, [](const std::filesystem::path&) {}, {{"detail", "\xff"}}, false},
+      {"a read-only directory", true,
+       [](const std::filesystem::path& dir) {
+         std::filesystem::permissions(dir, std::filesystem::perms::owner_write, std::filesystem::perm_options::remove);
+       },
+       record, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.ordinaryUserOnly && ::geteuid() == 0) continue;
+    TempDir dir;
+    c.make(dir.path());
+    const std::set<std::string> before = entryNames(dir.path());
+    EXPECT_EQ(writeReceiptFile(dir.path(), "display.json", c.values), c.inPlace);
+    std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+    if (c.inPlace) {
+      EXPECT_EQ(readFile(dir / "display.json"), *serialiseReceipt(c.values));
+      EXPECT_EQ(entryNames(dir.path()), std::set<std::string>{"display.json"});
+    } else {
+      EXPECT_EQ(entryNames(dir.path()), before) << "a temporary file was left behind";
+    }
+  }
   {
     SCOPED_TRACE("missing directory");
     TempDir dir;
-    writeReceiptFile(dir / "gone", "finished.json", {{"phase", "complete"}});
+    EXPECT_FALSE(writeReceiptFile(dir / "gone", "finished.json", {{"phase", "complete"}}));
     EXPECT_FALSE(std::filesystem::exists(dir / "gone"));
     EXPECT_TRUE(entryNames(dir.path()).empty());
   }
-  {
-    SCOPED_TRACE("a directory at the target's name");
-    TempDir dir;
-    std::filesystem::create_directory(dir / "display.json");
-    writeReceiptFile(dir.path(), "display.json", {{"phase", "x"}});
-    EXPECT_TRUE(std::filesystem::is_directory(dir / "display.json"));
-    EXPECT_EQ(entryNames(dir.path()), std::set<std::string>{"display.json"});
-  }
-  {
-    SCOPED_TRACE("a string that is not UTF-8");
-    TempDir dir;
-    writeFile(dir / "display.json", "before");
-    writeReceiptFile(dir.path(), "display.json", {{"detail", "\xff"}});
-    EXPECT_EQ(readFile(dir / "display.json"), "before");
-    EXPECT_EQ(serialiseReceipt({{"detail", "\xff"}}), std::nullopt);
-    EXPECT_EQ(entryNames(dir.path()), std::set<std::string>{"display.json"});
-  }
+  EXPECT_EQ(serialiseReceipt({{"detail", "\xff"}}), std::nullopt);
+}
+
+TEST(ReceiptTest, AWriteCutShortLeavesTheOldFileAndNoTemporaryFile) {
+  // A file size limit makes the write fail part way, as a full disk does, for any user.
+  TempDir dir;
+  writeFile(dir / "display.json", "before");
+  testing::ChildProcess child([&dir]() -> int {
+    ::signal(SIGXFSZ, SIG_IGN);  // the write fails with EFBIG instead of ending the process
+    const rlimit limit{16, RLIM_INFINITY};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return 2;
+    return writeReceiptFile(dir.path(), "display.json", {{"detail", std::string(4096, 'd')}}) ? 1 : 0;
+  });
+  EXPECT_EQ(child.wait(std::chrono::seconds(30)), 0) << "the cut-short write was said to be in place";
+  EXPECT_EQ(readFile(dir / "display.json"), "before");
+  EXPECT_EQ(entryNames(dir.path()), std::set<std::string>{"display.json"}) << "a temporary file was left behind";
 }
 
 TEST(SnapshotFileTest, CreatesOrTruncatesARegularFile) {

@@ -1,5 +1,6 @@
 // One launch of the controller on the in-memory toolkit, whose first poll reads a status.json
-// holding any bytes at all, then publishes. Input: one byte of conditions, then the bytes of
+// holding any bytes at all (bytes that are no JSON object or array tell nothing, and before
+// any report was read whole that is an empty one), then publishes: display.json in place. Input: one byte of conditions, then the bytes of
 // status.json:
 //   bit 0  the parent application is gone
 //   bit 1  the update has run past the long wait (600.5 s; otherwise 65 s)

@@ -15,8 +15,9 @@ class Platform {
   /// The wall-clock time, in seconds since 1970-01-01 00:00:00 UTC.
   virtual double now() = 0;
 
-  /// Whether `kill(pid, 0)` succeeds: the process exists and this one may signal it. The id is
-  /// passed unchanged, whatever its value; any failure counts as "no".
+  /// Whether the process `pid` exists and this one may signal it (`kill(pid, 0)` succeeds); any
+  /// failure counts as "no". An id of 0 or below names no process and is "no" without asking:
+  /// to kill(2) it would mean this process's group or every process it may signal.
   virtual bool processExists(std::int32_t pid) = 0;
 
   /// This process's own id.

@@ -5,7 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
@@ -166,6 +168,50 @@ TEST(SimulateUpdateTest, AProgramThatNeverAnswersTimesOut) {
   const Ran ran = simulate({"--program", (dir / "silent").string(), "--timeout", "1", "--dir", (dir / "x").string()});
   EXPECT_EQ(ran.status, 1);
   EXPECT_NE(ran.out.find("BREACH: no ready.json within 1 s"), std::string::npos) << ran.out;
+}
+
+// The stand-in parent application that the run named in session.json is no longer running.
+void expectNoStandInParentLeft(const std::filesystem::path& exchange) {
+  const auto session = nlohmann::json::parse(readFile(exchange / "session.json"), nullptr, false);
+  ASSERT_TRUE(session.is_object()) << "no session.json was written";
+  const pid_t parent = session.at("parentPid").get<pid_t>();
+  ASSERT_NE(parent, ::getpid()) << "the scenario has no stand-in parent";
+  EXPECT_NE(::kill(parent, 0), 0) << "the stand-in parent " << parent << " was left running";
+}
+
+TEST(SimulateUpdateTest, WhenTheProgramCannotStartItFailsAndLeavesNothingRunning) {
+  TempDir dir;
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    ChildProcess::Options options;
+    const char* error;
+  } cases[] = {
+      {"no program at the path", {"--program", "/nonexistent"}, {}, "no program to run at /nonexistent"},
+      {"no directory for the program's output",
+       {},
+       {.environment = {{"TMPDIR", "/nonexistent"}}},
+       "no directory for temporary files"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::filesystem::path exchange = dir / c.name;
+    std::vector<std::string> arguments = {"--scenario", "parent-gone", "--offscreen", "--dir", exchange.string()};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const Ran ran = simulate(arguments, c.options);
+    EXPECT_EQ(ran.status, 1) << ran.out << ran.err;
+    EXPECT_NE(ran.err.find(c.error), std::string::npos) << ran.err;
+    expectNoStandInParentLeft(exchange);
+  }
+}
+
+TEST(SimulateUpdateTest, NoDirectoryForTemporaryFilesIsAFailureItNames) {
+  for (const char* tmpdir : {"/nonexistent", "/dev/null"}) {
+    SCOPED_TRACE(tmpdir);
+    const Ran ran = simulate({"--offscreen"}, {.environment = {{"TMPDIR", tmpdir}}});
+    EXPECT_EQ(ran.status, 1) << ran.out << ran.err;
+    EXPECT_NE(ran.err.find("simulate-update: no directory for temporary files"), std::string::npos) << ran.err;
+  }
 }
 
 TEST(SimulateUpdateTest, RefusesBadOptionsAndTimelinesWithUsage) {

@@ -1,21 +1,22 @@
 // simulate-update: plays the updater's side of the exchange directory against the real
 // OrvandaleUpdateProgress, prints what the program answers as it goes, and checks it against
-// the protocol. Exit status 0: the program kept to the protocol; 1: it did not, or did not
-// answer in time; 2: the command line or the timeline file is unusable.
+// the protocol. Exit status 0: the program kept to the protocol; 1: it did not, did not
+// answer in time, or could not be run; 2: the command line or the timeline file is unusable.
 
-#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -24,6 +25,7 @@
 #include <vector>
 
 #include "exchange/receipt.h"
+#include "tools/child_process.h"
 #include "tools/protocol_check.h"
 #include "tools/report.h"
 #include "tools/timeline.h"
@@ -62,8 +64,9 @@ options:
                     0 when both sides kept to the protocol, 1 naming each breach
   --help            show this text and exit
 
-exit status: 0 the program kept to the protocol; 1 it did not, or did not answer in time;
-2 unusable options or timeline file.
+exit status: 0 the program kept to the protocol; 1 it did not, did not answer in time, or
+could not be run (no program, no directory for the run's files); 2 unusable options or
+timeline file.
 )";
 
 struct Options {
@@ -195,28 +198,30 @@ class Run {
   }
 
   bool prepare();
+  /// A new directory under $TMPDIR (or /tmp), or nothing, said on stderr, when none can be made.
+  std::optional<fs::path> temporaryDirectory(const char* prefix);
   bool startProgram();
   void writeStatus(const Step& step);
   void perform(const Step& step);
   /// Watches the directory and the program for `seconds`, or until the program has ended.
   void watch(double seconds, const std::string& waitingFor);
   void watchOnce();
-  void reap(bool wait);
+  void reap();
   void endProgram();
   /// Ends the stand-in parent application, if there is one still running.
   bool endParent();
   /// What the program printed on stdout and stderr together.
-  std::string output() const { return readAll(outputs_ / "output").value_or(""); }
+  std::string output() const { return program_ ? program_->standardOutput() : ""; }
   int summary();
 
   const Options& options_;
   std::vector<Step> steps_;
   const Scenario* scenario_;
   fs::path directory_;
-  fs::path outputs_;
   Clock::time_point start_;
-  pid_t program_ = -1;
-  pid_t parent_ = -1;
+  // Both are ended, if still running, when the run goes, whichever way it ends.
+  std::unique_ptr<process::ChildProcess> parent_;
+  std::unique_ptr<process::ChildProcess> program_;
   std::optional<int> status_;
   std::optional<ProtocolCheck> check_;
   std::map<std::string, Seen> seen_;
@@ -238,25 +243,16 @@ bool Run::prepare() {
       return false;
     }
   } else {
-    std::string pattern = (fs::temp_directory_path() / "orvandale-update-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) {
-      std::perror("simulate-update: mkdtemp");
-      return false;
-    }
-    directory_ = pattern;
+    const std::optional<fs::path> made = temporaryDirectory("orvandale-update-");
+    if (!made) return false;
+    directory_ = *made;
   }
-  std::string pattern = (fs::temp_directory_path() / "simulate-update-output-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) return false;
-  outputs_ = pattern;
 
   int parentPid = static_cast<int>(::getpid());
   if (scenario_ != nullptr && scenario_->standInParent) {
     // A process standing in for the application being updated; a step ends it.
-    parent_ = ::fork();
-    if (parent_ == 0) {
-      for (;;) ::pause();
-    }
-    parentPid = static_cast<int>(parent_);
+    parent_ = std::make_unique<process::ChildProcess>(process::ChildProcess::idle());
+    parentPid = static_cast<int>(parent_->pid());
   }
   const auto startedAgo = scenario_ != nullptr ? scenario_->startedAgo : std::chrono::seconds(0);
   const auto startedAt = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -273,6 +269,23 @@ bool Run::prepare() {
   return true;
 }
 
+std::optional<fs::path> Run::temporaryDirectory(const char* prefix) {
+  std::error_code error;
+  const fs::path temporary = fs::temp_directory_path(error);
+  if (error) {
+    std::fprintf(stderr, "simulate-update: no directory for temporary files (%s): %s\n",
+                 ::getenv("TMPDIR") != nullptr ? ::getenv("TMPDIR") : "/tmp", error.message().c_str());
+    return std::nullopt;
+  }
+  std::string pattern = (temporary / (std::string(prefix) + "XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    std::fprintf(stderr, "simulate-update: cannot make a directory in %s: %s\n", temporary.c_str(),
+                 std::strerror(errno));
+    return std::nullopt;
+  }
+  return fs::path(pattern);
+}
+
 bool Run::startProgram() {
   std::error_code error;
   const fs::path self = fs::read_symlink("/proc/self/exe", error);
@@ -281,24 +294,17 @@ bool Run::startProgram() {
     std::fprintf(stderr, "simulate-update: no program to run at %s (use --program)\n", program.c_str());
     return false;
   }
-  const std::string out = (outputs_ / "output").string();
-  const std::string directory = directory_.string();
+  process::ChildProcess::Options how{.mergeOutput = true};
+  if (options_.offscreen) how.environment["QT_QPA_PLATFORM"] = "offscreen";
   start_ = Clock::now();
-  program_ = ::fork();
-  if (program_ < 0) return false;
-  if (program_ == 0) {
-    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int none = ::open("/dev/null", O_RDONLY);
-    if (fd < 0 || none < 0) ::_exit(126);
-    ::dup2(none, 0);
-    ::dup2(fd, 1);
-    ::dup2(fd, 2);
-    if (options_.offscreen) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    ::execl(program.c_str(), program.c_str(), directory.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
+  try {
+    program_ = std::make_unique<process::ChildProcess>(std::vector<std::string>{program.string(), directory_.string()}, how);
+  } catch (const std::runtime_error& error) {
+    std::fprintf(stderr, "simulate-update: cannot start %s: %s\n", program.c_str(), error.what());
+    return false;
   }
-  check_.emplace(static_cast<int>(program_), options_.capture);
-  say("started " + program.filename().string() + " (pid " + std::to_string(program_) + ") on " + directory_.string() +
+  check_.emplace(static_cast<int>(program_->pid()), options_.capture);
+  say("started " + program.filename().string() + " (pid " + std::to_string(program_->pid()) + ") on " + directory_.string() +
       (options_.capture ? ", snapshots on" : "") + (options_.offscreen ? ", offscreen" : ""));
   return true;
 }
@@ -326,7 +332,7 @@ void Run::perform(const Step& step) {
       say("wrote status.json: " + describe(step));
       break;
     case Step::Kind::endParent: {
-      const pid_t parent = parent_;
+      const pid_t parent = parent_ ? parent_->pid() : -1;
       if (endParent()) {
         say("ended the parent application (pid " + std::to_string(parent) + ")");
       } else {
@@ -352,18 +358,15 @@ void Run::perform(const Step& step) {
 }
 
 bool Run::endParent() {
-  if (parent_ <= 0) return false;
-  ::kill(parent_, SIGKILL);
-  ::waitpid(parent_, nullptr, 0);
-  parent_ = -1;
+  if (!parent_) return false;
+  parent_->kill();
+  parent_.reset();
   return true;
 }
 
-void Run::reap(bool wait) {
-  if (status_ || program_ <= 0) return;
-  int raw = 0;
-  if (::waitpid(program_, &raw, wait ? 0 : WNOHANG) != program_) return;
-  status_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+void Run::reap() {
+  if (status_ || !program_) return;
+  status_ = program_->wait(0ms);
 }
 
 void Run::watchOnce() {
@@ -408,7 +411,7 @@ void Run::watch(double seconds, const std::string& waitingFor) {
   const auto until = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
   while (Clock::now() < until) {
     watchOnce();
-    reap(false);
+    reap();
     if (status_) return;
     if (!check_->readySeen() && Clock::now() - start_ > std::chrono::duration<double>(options_.timeout)) {
       check_->breach("no ready.json within " + std::to_string(static_cast<int>(options_.timeout)) + " s of the start");
@@ -424,16 +427,13 @@ void Run::watch(double seconds, const std::string& waitingFor) {
 }
 
 void Run::endProgram() {
-  reap(false);
+  reap();
   if (status_) return;
-  ::kill(program_, SIGTERM);
-  for (int i = 0; i < 100 && !status_; ++i) {
-    std::this_thread::sleep_for(20ms);
-    reap(false);
-  }
+  program_->signal(SIGTERM);
+  status_ = program_->wait(2000ms);
   if (!status_) {
-    ::kill(program_, SIGKILL);
-    reap(true);
+    program_->kill();
+    status_ = program_->wait(0ms);
   }
 }
 
@@ -442,7 +442,11 @@ int Run::go() {
   // The first status is in place before the program starts, as an updater would have it.
   const bool firstIsStatus = steps_.front().kind == Step::Kind::status;
   if (firstIsStatus) writeStatus(steps_.front());
-  if (!startProgram()) return 1;
+  if (!startProgram()) {
+    // Nothing is left running when the program cannot be started: the stand-in parent goes too.
+    endParent();
+    return 1;
+  }
   if (firstIsStatus) {
     check_->statusWritten(steps_.front().phase);
     say("status.json already holds: " + describe(steps_.front()));
@@ -485,9 +489,6 @@ int Run::summary() {
   for (const std::string& name : snapshotsWritten_) {
     if (fs::exists(directory_ / name)) snapshots.insert(name);
   }
-  std::error_code ignored;
-  fs::remove_all(outputs_, ignored);
-
   auto count = [](std::size_t n, const char* what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); };
   std::printf("\nsummary: %s, %s, %s, %s, %s, program status %s\n",
               scenario_ != nullptr ? ("scenario " + scenario_->name).c_str() : "timeline file",
@@ -531,6 +532,12 @@ int main(int argc, char** argv) {
     steps = options.scenario->steps;
   }
   ::signal(SIGPIPE, SIG_IGN);
-  Run run(options, std::move(steps), options.timeline ? nullptr : options.scenario);
-  return run.go();
+  try {
+    Run run(options, std::move(steps), options.timeline ? nullptr : options.scenario);
+    return run.go();
+  } catch (const std::exception& error) {
+    // The documented statuses hold whatever fails; the run's processes are ended on the way.
+    std::fprintf(stderr, "simulate-update: %s\n", error.what());
+    return 1;
+  }
 }
