@@ -7,6 +7,22 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdint>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define ORVANDALE_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ORVANDALE_SANITIZED 1
+#endif
+#endif
+#ifndef ORVANDALE_SANITIZED
+#define ORVANDALE_SANITIZED 0
+#endif
+#if ORVANDALE_SANITIZED
+#include <sanitizer/common_interface_defs.h>
+#endif
+
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -36,7 +52,11 @@ std::filesystem::path exchangeDirectory(const char* argument) {
 int main(int argc, char** argv) {
   {
     // Silence for every library in the process, not only Qt's messages: from here on what
-    // anything writes to standard output or error goes nowhere.
+    // anything writes to standard output or error goes nowhere. A sanitizer build keeps its
+    // reports on the error output it was started with: they are the point of such a build.
+#if ORVANDALE_SANITIZED
+    __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<std::intptr_t>(::dup(STDERR_FILENO))));
+#endif
     const int nowhere = ::open("/dev/null", O_WRONLY);
     ::dup2(nowhere, STDOUT_FILENO);
     ::dup2(nowhere, STDERR_FILENO);
