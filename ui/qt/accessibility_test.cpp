@@ -17,6 +17,7 @@
 #include "ui/qt/accessibility.h"
 #include "ui/qt/qt_application.h"
 #include "ui/qt/qt_views.h"
+#include "ui/qt/status_window_fixture.h"
 
 namespace orvandale::ui::qt {
 namespace {
@@ -79,31 +80,16 @@ class AccessibilityTest : public ::testing::Test {
 
   // The window as the launch lays it out, shown and active, in the phase "installing".
   void buildWindow() {
-    window = application->makeWindow(500, 230, WindowStyle{});
-    window->setTitle("Updating Orvandale to 4.2");
-    heading = application->makeLabel("Preparing update\xe2\x80\xa6");
-    detail = application->makeWrappingLabel("Closing Orvandale safely. Your shows and settings will be kept.");
-    elapsed = application->makeLabel("");
-    spinner = application->makeSpinner();
-    button = application->makeButton("Close status");
-    heading->setFont(Font{Font::Weight::bold, 20});
-    detail->setFont(Font{Font::Weight::regular, 14});
-    detail->setMaximumNumberOfLines(3);
-    elapsed->setTextColor(TextColor::secondaryLabel);
-    spinner->setStyle(SpinnerStyle::spinning);
-    spinner->setIndeterminate(true);
+    auto built = testing::buildStatusWindow(*application, "Preparing update\xe2\x80\xa6",
+                                            "Closing Orvandale safely. Your shows and settings will be kept.");
+    window = std::move(built.window);
+    heading = built.heading;
+    detail = built.detail;
+    elapsed = built.elapsed;
+    spinner = built.spinner;
+    button = built.button;
     spinner->startAnimation();
     button->setAction([this] { ++presses; });
-    button->setHidden(true);
-    auto row = application->makeStackView({spinner, heading});
-    row->setSpacing(14);
-    auto column = application->makeStackView({row, detail, elapsed, button});
-    column->setOrientation(Orientation::vertical);
-    column->setAlignment(Alignment::leading);
-    column->setSpacing(16);
-    window->contentView()->addSubview(column);
-    const EdgeConstraint pins[] = {{column, Edge::leading, 28}, {column, Edge::trailing, -28}, {column, Edge::top, 26}};
-    window->contentView()->activateConstraints(pins);
     window->makeKeyAndOrderFront();
     ASSERT_TRUE(QTest::qWaitForWindowActive(windowWidget()));
     settleLayouts(windowWidget());

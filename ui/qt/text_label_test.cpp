@@ -15,6 +15,7 @@
 
 #include "ui/qt/qt_application.h"
 #include "ui/qt/qt_views.h"
+#include "ui/qt/status_window_fixture.h"
 
 namespace orvandale::ui::qt {
 namespace {
@@ -33,28 +34,14 @@ class TextLabelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     application = std::make_unique<QtApplication>("qt_tests");
-    window = application->makeWindow(500, 230, WindowStyle{true, true, true, false});
-    spinner = application->makeSpinner();
-    spinner->setStyle(SpinnerStyle::spinning);
-    spinner->setIndeterminate(true);
-    heading = application->makeLabel("Installing update…");
-    heading->setFont(Font{Font::Weight::bold, 20});
-    detail = application->makeWrappingLabel("");
-    detail->setFont(Font{Font::Weight::regular, 14});
-    detail->setMaximumNumberOfLines(3);
-    elapsed = application->makeLabel("Elapsed: 0m 9s");
-    elapsed->setTextColor(TextColor::secondaryLabel);
-    button = application->makeButton("Close status");
-    button->setHidden(true);
-    auto row = application->makeStackView({spinner, heading});
-    row->setSpacing(14);
-    auto column = application->makeStackView({row, detail, elapsed, button});
-    column->setOrientation(Orientation::vertical);
-    column->setAlignment(Alignment::leading);
-    column->setSpacing(16);
-    window->contentView()->addSubview(column);
-    const EdgeConstraint pins[] = {{column, Edge::leading, 28}, {column, Edge::trailing, -28}, {column, Edge::top, 26}};
-    window->contentView()->activateConstraints(pins);
+    auto built = testing::buildStatusWindow(*application, "Installing update…", "");
+    window = std::move(built.window);
+    spinner = built.spinner;
+    heading = built.heading;
+    detail = built.detail;
+    elapsed = built.elapsed;
+    button = built.button;
+    elapsed->setText("Elapsed: 0m 9s");
     window->makeKeyAndOrderFront();
     settle();
   }
