@@ -3,7 +3,6 @@
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QPointer>
-#include <QTextLayout>
 #include <QTimer>
 #include <QWidget>
 
@@ -61,8 +60,9 @@ QString readableText(const TextLabel& label) {
   return text;
 }
 
-// One shown line, laid out alone: where its characters stand.
+// One shown line and where its characters start in the readable text.
 struct ShownLine {
+  int number = 0; // its place among the label's shown lines
   int start = 0;  // offset of its first character in the readable text
   QString text;   // the characters of the readable text it shows
   int top = 0;
@@ -81,22 +81,13 @@ std::vector<ShownLine> shownLinesOf(const TextLabel& label, const QString& text)
     if (last && line.endsWith(QChar(0x2026)) && !text.mid(from).startsWith(line)) line.chop(1);
     const auto at = text.indexOf(line, from);
     if (at < 0) break;
-    lines.push_back({static_cast<int>(at), line, top});
+    lines.push_back({static_cast<int>(i), static_cast<int>(at), line, top});
     from = static_cast<int>(at + line.size());
     top += label.lineHeight();
   }
   return lines;
 }
 
-// x of the caret before `index` in `line`, laid out in `font` as the label draws it.
-qreal caretX(const QString& line, const QFont& font, int index) {
-  QTextLayout layout(line, font);
-  layout.beginLayout();
-  QTextLine text = layout.createLine();
-  text.setLineWidth(1e6);
-  layout.endLayout();
-  return text.cursorToX(index);
-}
 
 class AccessibleTextLabel final : public QAccessibleWidget, public QAccessibleTextInterface {
  public:
@@ -147,10 +138,11 @@ class AccessibleTextLabel final : public QAccessibleWidget, public QAccessibleTe
     for (const ShownLine& line : shownLinesOf(shown, text)) {
       const int index = offset - line.start;
       if (index < 0 || index >= line.text.size()) continue;
-      const qreal left = caretX(line.text, shown.font(), index);
-      const qreal right = caretX(line.text, shown.font(), index + 1);
-      const QRect local(QPoint(qRound(std::min(left, right)), line.top),
-                        QSize(std::max(1, qRound(std::abs(right - left))), shown.lineHeight()));
+      // Where the label drew it: in its line's direction, against its paragraph's edge.
+      const QRectF drawn = shown.characterRect(line.number, index);
+      if (drawn.isEmpty()) return {};
+      const QRect local(QPoint(qRound(drawn.left()), line.top),
+                        QSize(std::max(1, qRound(drawn.width())), shown.lineHeight()));
       return QRect(shown.mapToGlobal(local.topLeft()), local.size());
     }
     return {};
@@ -163,13 +155,9 @@ class AccessibleTextLabel final : public QAccessibleWidget, public QAccessibleTe
     const QString text = readableText(shown);
     for (const ShownLine& line : shownLinesOf(shown, text)) {
       if (local.y() < line.top || local.y() >= line.top + shown.lineHeight()) continue;
-      QTextLayout layout(line.text, shown.font());
-      layout.beginLayout();
-      QTextLine laidOut = layout.createLine();
-      laidOut.setLineWidth(1e6);
-      layout.endLayout();
-      if (local.x() >= laidOut.naturalTextWidth()) return -1;
-      return line.start + laidOut.xToCursor(local.x(), QTextLine::CursorOnCharacter);
+      const int index = shown.characterAt(line.number, local.x());
+      if (index < 0 || index >= line.text.size()) return -1;
+      return line.start + index;
     }
     return -1;
   }

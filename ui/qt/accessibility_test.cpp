@@ -233,20 +233,40 @@ TEST_F(AccessibilityTest, LabelsReadTheirWholeTextThroughTheTextInterface) {
 }
 
 TEST_F(AccessibilityTest, CharactersHaveTheirPlaceOnScreenAndPlacesTheirCharacter) {
-  detail->setText("Disk full. Free two gigabytes of space and try the update again, then wait a while.");
-  settleLayouts(windowWidget());
-  QWidget* label = widgetOf(*detail);
-  QAccessibleTextInterface* text = textOf(*detail);
-  const QRect onScreen(label->mapToGlobal(QPoint(0, 0)), label->size());
-  for (int offset : {0, 5, 40, text->characterCount() - 1}) {
-    SCOPED_TRACE(offset);
-    const QRect rect = text->characterRect(offset);
-    ASSERT_FALSE(rect.isEmpty());
-    EXPECT_TRUE(onScreen.contains(rect.center()));
-    EXPECT_EQ(text->offsetAtPoint(rect.center()), offset);
+  struct Case {
+    const char* text;
+    bool rightToLeft;
+  };
+  const Case cases[] = {
+      {"Disk full. Free two gigabytes of space and try the update again, then wait a while.", false},
+      // A short right-to-left line stands against the right edge, its first character rightmost.
+      {"\xd7\x94\xd7\x94\xd7\x95\xd7\xa8\xd7\x93\xd7\x94 \xd7\xa0\xd7\x9b\xd7\xa9\xd7\x9c\xd7\x94.", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    detail->setText(c.text);
+    settleLayouts(windowWidget());
+    QWidget* label = widgetOf(*detail);
+    QAccessibleTextInterface* text = textOf(*detail);
+    const QRect onScreen(label->mapToGlobal(QPoint(0, 0)), label->size());
+    const int last = text->characterCount() - 1;
+    for (int offset : {0, 5, last}) {
+      SCOPED_TRACE(offset);
+      const QRect rect = text->characterRect(offset);
+      ASSERT_FALSE(rect.isEmpty());
+      EXPECT_TRUE(onScreen.contains(rect.center()));
+      EXPECT_EQ(text->offsetAtPoint(rect.center()), offset);
+    }
+    const QRect first = text->characterRect(0);
+    if (c.rightToLeft) {
+      EXPECT_GT(first.left(), onScreen.center().x()) << "drawn at the right";
+      EXPECT_GT(first.left(), text->characterRect(last).left()) << "read from right to left";
+    } else {
+      EXPECT_EQ(first.left(), onScreen.left());
+    }
+    EXPECT_TRUE(text->characterRect(text->characterCount()).isEmpty());
+    EXPECT_EQ(text->offsetAtPoint(onScreen.bottomRight() + QPoint(5, 5)), -1);
   }
-  EXPECT_TRUE(text->characterRect(text->characterCount()).isEmpty());
-  EXPECT_EQ(text->offsetAtPoint(onScreen.bottomRight() + QPoint(5, 5)), -1);
 }
 
 TEST_F(AccessibilityTest, EachHeadingChangeIsAnnouncedOnceAfterThePollWithTheDetailOnlyWhenAttentionIsNeeded) {

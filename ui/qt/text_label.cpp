@@ -227,6 +227,28 @@ QList<TextLabel::ShownLine> TextLabel::shownLineDetails(int width) const {
   return shown;
 }
 
+QRectF TextLabel::characterRect(int line, int index) const {
+  const Layout& layout = layoutAt(width());
+  if (line < 0 || line >= static_cast<int>(layout.lines.size()) || index < 0) return {};
+  const Line& shown = layout.lines[static_cast<std::size_t>(line)];
+  const QTextLine textLine = shown.layout->lineAt(shown.index);
+  if (index >= textLine.textLength()) return {};
+  const int at = textLine.textStart() + index;
+  const qreal edge1 = textLine.cursorToX(at);
+  const qreal edge2 = textLine.cursorToX(shown.layout->nextCursorPosition(at));
+  return QRectF(std::min(edge1, edge2), line * lineHeight(), std::abs(edge2 - edge1), lineHeight());
+}
+
+int TextLabel::characterAt(int line, qreal x) const {
+  const Layout& layout = layoutAt(width());
+  if (line < 0 || line >= static_cast<int>(layout.lines.size())) return -1;
+  const Line& shown = layout.lines[static_cast<std::size_t>(line)];
+  const QTextLine textLine = shown.layout->lineAt(shown.index);
+  const QRectF drawn = textLine.naturalTextRect();
+  if (x < drawn.left() || x >= drawn.right()) return -1;
+  return textLine.xToCursor(x, QTextLine::CursorOnCharacter) - textLine.textStart();
+}
+
 QStringList TextLabel::shownLines(int width) const {
   QStringList lines;
   for (const ShownLine& line : shownLineDetails(width)) lines.append(line.text);

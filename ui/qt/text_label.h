@@ -47,6 +47,11 @@ class TextLabel final : public QWidget {
   };
   /// The lines the label shows at `width`, after the line limit and eliding.
   QList<ShownLine> shownLineDetails(int width) const;
+  /// Where the character at `index` of shown line `line` stands at the label's width, in the
+  /// label's coordinates, as drawn; an empty rectangle when there is no such character.
+  QRectF characterRect(int line, int index) const;
+  /// The index within shown line `line` of the character drawn at `x`, or -1 when none is.
+  int characterAt(int line, qreal x) const;
   /// The texts of the lines the label shows at `width`.
   QStringList shownLines(int width) const;
   /// The height of one line of text: the font's height and a little leading.
