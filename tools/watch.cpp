@@ -168,10 +168,7 @@ exchange::StatusReport WatchCheck::statusChanged(Change how, const ObjectRead& r
     if (invalid_++ == 0) firstInvalid_ = bytes;
   }
   ++statusWrites_;
-  if (how == Change::inPlace) {
-    ++inPlace_;
-    inPlacePhases_.push_back(report.phase ? jsonString(*report.phase) : std::string("(no phase)"));
-  }
+  if (how == Change::inPlace) inPlacePhases_.push_back(report.phase ? jsonString(*report.phase) : std::string("(no phase)"));
   if (report.phase && !notedPhases_.contains(*report.phase) &&
       std::find(std::begin(knownPhases), std::end(knownPhases), *report.phase) == std::end(knownPhases)) {
     notedPhases_.insert(*report.phase);
@@ -260,10 +257,10 @@ void WatchCheck::finish(double seconds, bool timedOut) {
   if (ready_ && !ended_ && completeWritten_ && timedOut) {
     program_.push_back(std::string("the program was still running ") + within + " into the watch, after \"complete\" was written");
   }
-  if (inPlace_ > 0) {
+  if (!inPlacePhases_.empty()) {
     std::string phases;
     for (const std::string& phase : inPlacePhases_) phases += (phases.empty() ? "" : ", ") + phase;
-    updater_.push_back("status.json was written in place " + times(inPlace_) + " (" + phases +
+    updater_.push_back("status.json was written in place " + times(statusWrittenInPlace()) + " (" + phases +
                        "): a poll can read it half written; write a new file beside it and rename it over "
                        "status.json");
   }

@@ -115,7 +115,7 @@ class WatchCheck {
   bool finishedSeen() const { return check_ && check_->finishedSeen(); }
   std::size_t publications() const { return check_ ? check_->publications().size() : 0; }
   int statusWrites() const { return statusWrites_; }
-  int statusWrittenInPlace() const { return inPlace_; }
+  int statusWrittenInPlace() const { return static_cast<int>(inPlacePhases_.size()); }
   std::size_t snapshots() const { return snapshots_.size(); }
 
  private:
@@ -146,8 +146,7 @@ class WatchCheck {
   std::set<std::string> notedPhases_;
   std::set<std::string> snapshots_;
   int statusWrites_ = 0;
-  int inPlace_ = 0;
-  std::vector<std::string> inPlacePhases_;
+  std::vector<std::string> inPlacePhases_;  // of each status.json written in place, in order
   int invalid_ = 0;
   std::string firstInvalid_;
   int sessionChangesAfterStart_ = 0;
