@@ -429,13 +429,14 @@ void Watch::handle(const FileChange& change) {
     say("session.json " + how + ": " + what);
     check_.sessionChanged(change.change, read);
   } else if (name == exchange::statusFileName) {
-    const std::string bytes = readAll(path);
     const auto read = exchange::readJsonObject(path);
+    // Its bytes are shown only when the program's reading steps refuse it.
+    const bool refused = std::holds_alternative<exchange::ReadFailure>(read);
+    const std::string bytes = refused ? readAll(path) : std::string();
     const exchange::StatusReport report = check_.statusChanged(change.change, read, bytes);
     say("status.json " + how + ": " +
-        (std::holds_alternative<exchange::ReadFailure>(read)
-             ? "not a JSON object: " + jsonString(shorten(bytes))
-             : describe(Step{Step::Kind::status, 0, report.phase, report.message})));
+        (refused ? "not a JSON object: " + jsonString(shorten(bytes))
+                 : describe(Step{Step::Kind::status, 0, report.phase, report.message})));
   } else if (name == "ready.json") {
     const std::string bytes = readAll(path);
     say(readyLine(check_.readyChanged(change.change, bytes), bytes));

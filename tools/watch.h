@@ -89,8 +89,8 @@ class WatchCheck {
   /// Any change but its removal after the program's start is a breach.
   void sessionChanged(Change how, const std::optional<SessionRead>& read);
 
-  /// status.json changed; `read` is the program's own reading steps' result, `bytes` the file.
-  /// Returns the phase and message the program takes from it.
+  /// status.json changed; `read` is the program's own reading steps' result, `bytes` the file
+  /// (needed only when `read` failed). Returns the phase and message the program takes from it.
   exchange::StatusReport statusChanged(Change how, const ObjectRead& read, const std::string& bytes);
 
   /// One of the program's files changed: its bytes as they are now.
