@@ -69,10 +69,9 @@ int main(int argc, char** argv) {
   // Termination signals: from here on one only queues an event. Its notifier runs on the main
   // thread between two callbacks, when no write is in progress, and ends the process there:
   // nothing more is written. An exit of main's own first checks for one that came meanwhile.
-  using orvandale::platform::TerminationSignals;
-  TerminationSignals terminationSignals;
+  orvandale::platform::TerminationSignals terminationSignals;
   auto exitWith = [&terminationSignals](int status) {
-    if (const int signalNumber = terminationSignals.received()) TerminationSignals::endBy(signalNumber);
+    terminationSignals.endIfReceived();
     return status;
   };
 
@@ -82,9 +81,8 @@ int main(int argc, char** argv) {
   if (argc != 2) return exitWith(1);
 
   QSocketNotifier signalNotifier(terminationSignals.readableDescriptor(), QSocketNotifier::Read);
-  QObject::connect(&signalNotifier, &QSocketNotifier::activated, [&terminationSignals] {
-    if (const int signalNumber = terminationSignals.received()) TerminationSignals::endBy(signalNumber);
-  });
+  QObject::connect(&signalNotifier, &QSocketNotifier::activated,
+                   [&terminationSignals] { terminationSignals.endIfReceived(); });
 
   orvandale::platform::PosixPlatform platform;
   auto created = UpdateProgress::create(application, platform, exchangeDirectory(argv[1]));

@@ -21,6 +21,12 @@ class TerminationSignals {
   /// The first of the signals that has arrived so far, or 0 when none has.
   int received();
 
+  /// Ends the process by the first of the signals that has arrived, if one has; returns
+  /// otherwise.
+  void endIfReceived() {
+    if (const int signalNumber = received()) endBy(signalNumber);
+  }
+
   /// Ends the process the way `signalNumber` ends it by default, so that its parent sees it
   /// ended by that signal (WIFSIGNALED, WTERMSIG). Runs no exit handler and no destructor.
   [[noreturn]] static void endBy(int signalNumber);

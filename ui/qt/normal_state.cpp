@@ -1,11 +1,12 @@
 #include "ui/qt/normal_state.h"
 
 #include <QEvent>
-#include <QGuiApplication>
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
 #include <QWindow>
+
+#include "ui/qt/qt_application.h"
 
 namespace orvandale::ui::qt {
 
@@ -111,7 +112,7 @@ class NormalStateKeeper final : public QObject {
 }  // namespace
 
 void keepNormalStateOnWayland(QWidget* window) {
-  if (window == nullptr || !QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return;
+  if (window == nullptr || !onWayland()) return;
   new NormalStateKeeper(window);  // a child of the window, which owns it
 }
 

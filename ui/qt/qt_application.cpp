@@ -21,6 +21,8 @@ void dropMessage(QtMsgType type, const QMessageLogContext&, const QString&) {
 
 void silenceQtMessages() { qInstallMessageHandler(dropMessage); }
 
+bool onWayland() { return QGuiApplication::platformName().startsWith(QLatin1String("wayland")); }
+
 namespace {
 
 // The window waits most of its life with a spinner turning a dozen times a second, and each

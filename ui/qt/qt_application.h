@@ -16,6 +16,9 @@ namespace orvandale::ui::qt {
 /// application object is made.
 void silenceQtMessages();
 
+/// The program runs as a native Wayland client (Qt's wayland platform plugins).
+bool onWayland();
+
 /// The application object on QApplication. Qt sees no command-line option: the program takes
 /// its one argument itself, and no option of Qt's may change what it does.
 class QtApplication final : public Application {

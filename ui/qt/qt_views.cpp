@@ -301,7 +301,7 @@ void QtWindow::displayIfNeeded() {
 // as its id means nothing outside this process, so the window number there is 0, which no
 // X11 window has.
 std::int64_t QtWindow::windowNumber() {
-  if (!widget_ || QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) return 0;
+  if (!widget_ || onWayland()) return 0;
   return static_cast<std::int64_t>(widget_->winId());
 }
 

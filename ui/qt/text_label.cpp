@@ -40,13 +40,15 @@ QString withoutLineBreaks(QString text) {
   return text;
 }
 
-std::unique_ptr<QTextLayout> makeLayout(const QString& text, const QFont& font, bool rightToLeft, bool wrapping) {
+// `alignRight`: the layout stands against the right edge of its line width, as a right-to-left
+// paragraph does in a label of a given width (a single-line label is as wide as its text).
+std::unique_ptr<QTextLayout> makeLayout(const QString& text, const QFont& font, bool rightToLeft, bool wrapping,
+                                        bool alignRight) {
   auto layout = std::make_unique<QTextLayout>(text, font);
   QTextOption option;
   option.setWrapMode(wrapping ? QTextOption::WrapAtWordBoundaryOrAnywhere : QTextOption::NoWrap);
   option.setTextDirection(rightToLeft ? Qt::RightToLeft : Qt::LeftToRight);
-  // A paragraph stands against the edge it starts from.
-  option.setAlignment(Qt::AlignAbsolute | (rightToLeft && wrapping ? Qt::AlignRight : Qt::AlignLeft));
+  option.setAlignment(Qt::AlignAbsolute | (alignRight ? Qt::AlignRight : Qt::AlignLeft));
   layout->setTextOption(option);
   // The shaped glyphs stay with the layout, so drawing it again never shapes it again.
   layout->setCacheEnabled(true);
@@ -160,7 +162,8 @@ std::unique_ptr<TextLabel::Layout> TextLabel::layOut(int width) const {
     const QString& paragraph = paragraphs[p];
     // The paragraph's own direction, from its first strong character (left to right when none).
     const bool rightToLeft = paragraph.isRightToLeft();
-    auto layout = makeLayout(paragraph, font(), rightToLeft, wrapping_);
+    // A paragraph stands against the edge it starts from.
+    auto layout = makeLayout(paragraph, font(), rightToLeft, wrapping_, rightToLeft && wrapping_);
     layout->beginLayout();
     bool full = false;
     for (;;) {
@@ -174,11 +177,8 @@ std::unique_ptr<TextLabel::Layout> TextLabel::layOut(int width) const {
         QStringList rest{paragraph.mid(line.textStart())};
         rest.append(paragraphs.mid(p + 1));
         const QString elided = metrics.elidedText(withoutLineBreaks(rest.join(QLatin1Char(' '))), Qt::ElideRight, lineWidth);
-        auto last = makeLayout(elided, font(), rightToLeft, false);
-        // Aligned like its paragraph within the label's width.
-        QTextOption option = last->textOption();
-        option.setAlignment(Qt::AlignAbsolute | (rightToLeft ? Qt::AlignRight : Qt::AlignLeft));
-        last->setTextOption(option);
+        // One line, aligned like its paragraph within the label's width.
+        auto last = makeLayout(elided, font(), rightToLeft, false, rightToLeft);
         last->beginLayout();
         QTextLine lastLine = last->createLine();
         lastLine.setLineWidth(lineWidth);
