@@ -35,6 +35,8 @@ std::string displayLine(const nlohmann::json& display, const std::string& bytes)
          " · canClose " + display["canClose"].dump();
 }
 
+std::string countOf(std::size_t n, const char* what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); }
+
 int printVerdict(const std::vector<std::string>& notes, const std::vector<std::string>& breaches, const char* keptText) {
   for (const std::string& note : notes) std::printf("note: %s\n", note.c_str());
   if (breaches.empty()) {

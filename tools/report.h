@@ -22,6 +22,9 @@ std::string readyLine(const nlohmann::json& ready, const std::string& bytes);
 /// bytes when `display` lacks one of them.
 std::string displayLine(const nlohmann::json& display, const std::string& bytes);
 
+/// `n` and `what`, with an "s" unless `n` is 1, for a summary: "1 publication", "2 snapshot files".
+std::string countOf(std::size_t n, const char* what);
+
 /// Prints `notes`, then every breach, or `keptText` when there is none, after the summary.
 /// Returns the exit status: 0 without breaches, 1 with.
 int printVerdict(const std::vector<std::string>& notes, const std::vector<std::string>& breaches, const char* keptText);

@@ -489,12 +489,11 @@ int Run::summary() {
   for (const std::string& name : snapshotsWritten_) {
     if (fs::exists(directory_ / name)) snapshots.insert(name);
   }
-  auto count = [](std::size_t n, const char* what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); };
   std::printf("\nsummary: %s, %s, %s, %s, %s, program status %s\n",
               scenario_ != nullptr ? ("scenario " + scenario_->name).c_str() : "timeline file",
-              count(static_cast<std::size_t>(statusWrites_), "status write").c_str(),
-              count(check_->publications().size(), "publication").c_str(),
-              count(snapshotsWritten_.size(), "snapshot file").c_str(),
+              countOf(static_cast<std::size_t>(statusWrites_), "status write").c_str(),
+              countOf(check_->publications().size(), "publication").c_str(),
+              countOf(snapshotsWritten_.size(), "snapshot file").c_str(),
               check_->finishedSeen() ? "finished" : "not finished", status_ ? std::to_string(*status_).c_str() : "?");
   std::printf("exchange directory: %s\n", directory_.c_str());
   for (const std::string& name : snapshots) std::printf("snapshot: %s\n", (directory_ / name).c_str());

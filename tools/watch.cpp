@@ -553,11 +553,10 @@ int Watch::run() {
   if (timedOut) say("the watch's time is up");
   check_.finish(timeout_, timedOut);
 
-  auto count = [](std::size_t n, const char* what) { return std::to_string(n) + " " + what + (n == 1 ? "" : "s"); };
   const auto pid = check_.programPid();
   std::printf("\nsummary: %s (%d in place), %s, %s, %s, program %s\n",
-              count(static_cast<std::size_t>(check_.statusWrites()), "status write").c_str(), check_.statusWrittenInPlace(),
-              count(check_.publications(), "publication").c_str(), count(check_.snapshots(), "snapshot file").c_str(),
+              countOf(static_cast<std::size_t>(check_.statusWrites()), "status write").c_str(), check_.statusWrittenInPlace(),
+              countOf(check_.publications(), "publication").c_str(), countOf(check_.snapshots(), "snapshot file").c_str(),
               check_.finishedSeen() ? "finished" : "not finished",
               !pid ? "not seen" : ("pid " + std::to_string(*pid) + (check_.programGone() ? " ended" : " still running")).c_str());
   std::printf("exchange directory: %s\n", directory_.c_str());
